@@ -1,0 +1,32 @@
+// The renderer's sequence interpreter: runs a sequence from its first line
+// to END, EXIT or the end of the file, handing every timed command's blocks
+// to a sink.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "synth.h"
+
+namespace render {
+
+class BlockSink {
+public:
+    virtual ~BlockSink() = default;
+    // count blocks (count > 0) with the state's harmonics and volume.
+    virtual void blocks(RenderState& state, std::int64_t count, double base, double beat) = 0;
+};
+
+// Counts blocks without making sound: the dry pass that finds a render's
+// exact length before its header is written.
+class BlockCounter : public BlockSink {
+public:
+    void blocks(RenderState&, std::int64_t count, double, double) override {
+        total = count > INT64_MAX - total ? INT64_MAX : total + count;
+    }
+    std::int64_t total = 0;
+};
+
+void run_sequence(std::FILE* in, RenderState& state, BlockSink& sink);
+
+}  // namespace render

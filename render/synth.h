@@ -1,0 +1,43 @@
+// The renderer's tone generator: 16-bit stereo frames at 44100 Hz built from
+// an integer sine table, partial k at 2^k times the base, weighted 1/(k+1).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "writer.h"
+
+namespace render {
+
+constexpr int table_size = 44100;
+constexpr int frames_per_block = 4410;
+constexpr int blocks_per_second = 10;
+constexpr int bytes_per_frame = 4;
+constexpr int bytes_per_second = table_size * bytes_per_frame;   // 176400
+constexpr int max_partials = 10;
+
+using PhaseBank = double[max_partials];
+
+struct RenderState {
+    int harmonics = 3;
+    double base_hz = 300.0;
+    double beat_hz = 10.0;
+    double volume = 50.0;
+    PhaseBank left_phase = {};
+    PhaseBank right_phase = {};
+};
+
+// The table is shared by every state and built once.
+const std::int32_t* sine_table();
+void build_sine_table();
+
+void advance_phases(PhaseBank& bank, int n, double base, double offset);
+std::int32_t mix_channel(const PhaseBank& bank, int n, double volume);
+
+// Renders count blocks of 4410 frames with the given base and beat; the
+// harmonic count and volume come from the state. A count of 0 or less
+// writes nothing.
+void render_blocks(RenderState& state, std::int64_t count, Writer& out, double base, double beat);
+
+}  // namespace render

@@ -1,0 +1,44 @@
+// A buffered output file that writes in large pieces and remembers whether
+// any write failed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace render {
+
+class Writer {
+public:
+    explicit Writer(int fd) : fd_(fd) {}
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer() { flush(); }
+
+    void put16(std::uint16_t v) {
+        if (used_ + 2 > capacity) flush();
+        buf_[used_++] = static_cast<unsigned char>(v & 0xff);
+        buf_[used_++] = static_cast<unsigned char>(v >> 8);
+    }
+    // Room for n more bytes (n at most the buffer's capacity), to be filled
+    // and then handed back with commit.
+    unsigned char* room(std::size_t n) {
+        if (used_ + n > capacity) flush();
+        return buf_ + used_;
+    }
+    void commit(std::size_t n) { used_ += n; }
+    void write(const void* data, std::size_t n);
+    void flush();
+
+    bool failed() const { return failed_; }
+    std::uint64_t written() const { return written_; }
+
+private:
+    static constexpr std::size_t capacity = 1 << 18;
+    int fd_;
+    bool failed_ = false;
+    std::uint64_t written_ = 0;
+    std::size_t used_ = 0;
+    unsigned char buf_[capacity];
+};
+
+}  // namespace render

@@ -1,6 +1,7 @@
 #include "synth.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace render {
 
@@ -31,6 +32,11 @@ inline double wrap_phase(double x) {
 
 // floor(v) as a 32-bit integer, clamped to its range; NaN gives 0.
 inline std::int32_t floor_to_int32(double v) {
+    if (v > -2147483648.0 && v < 2147483647.0) {
+        // Truncation, one lower for negative fractions: floor, exactly.
+        auto i = static_cast<std::int64_t>(v);
+        return static_cast<std::int32_t>(static_cast<double>(i) > v ? i - 1 : i);
+    }
     v = std::floor(v);
     if (v >= 2147483647.0) return INT32_MAX;
     if (v <= -2147483648.0) return INT32_MIN;
@@ -43,8 +49,47 @@ inline std::int32_t level(std::int32_t sum, double volume) {
     return floor_to_int32(static_cast<double>(half + 32768) * volume / 100.0);
 }
 
-inline void store(unsigned char* p, std::int32_t left, std::int32_t right) {
-    auto l = static_cast<std::uint32_t>(left), r = static_cast<std::uint32_t>(right);
+// level() for every sum a block can reach, for one volume and partial
+// count. A hold renders thousands of blocks at one volume, and a lookup is
+// far cheaper than the division; a fade changes the volume every block, so
+// the table is filled only once a volume has been seen twice in a row.
+class LevelCache {
+public:
+    // The table for this volume and count, or null when not worth it yet.
+    const std::uint16_t* lookup(double volume, int n) {
+        bool same = std::memcmp(&volume, &last_volume_, sizeof volume) == 0 && n == last_n_;
+        last_volume_ = volume;
+        last_n_ = n;
+        if (!same) {
+            valid_ = false;
+            return nullptr;
+        }
+        if (!valid_) {
+            bound_ = bound_for(n);
+            for (std::int32_t sum = -bound_; sum <= bound_; ++sum) levels_[sum + bound_] = static_cast<std::uint16_t>(level(sum, volume));
+            valid_ = true;
+        }
+        return levels_ + bound_;
+    }
+
+private:
+    // The largest sum magnitude of n partials: sum of 32768 / (k+1).
+    static std::int32_t bound_for(int n) {
+        std::int32_t b = 0;
+        for (int k = 0; k < n; ++k) b += 32768 / (k + 1);
+        return b;
+    }
+    static constexpr std::int32_t max_bound = 32768 + 16384 + 10922 + 8192 + 6553 + 5461 + 4681 + 4096 + 3640 + 3276;
+    std::uint16_t levels_[2 * max_bound + 1] = {};   // only the low 16 bits are written
+    std::int32_t bound_ = 0;
+    double last_volume_ = -1.0;
+    int last_n_ = -1;
+    bool valid_ = false;
+};
+
+LevelCache level_cache;
+
+inline void store(unsigned char* p, std::uint32_t l, std::uint32_t r) {
     p[0] = static_cast<unsigned char>(l);
     p[1] = static_cast<unsigned char>(l >> 8);
     p[2] = static_cast<unsigned char>(r);
@@ -55,30 +100,40 @@ inline void store(unsigned char* p, std::int32_t left, std::int32_t right) {
 // constants.
 template <int N>
 void render_block(RenderState& s, unsigned char* out, double base, double beat) {
-    double step_left[N], step_right[N];
+    // Locals, so that the byte stores cannot be taken to alias the phases.
+    double step_left[N], step_right[N], left[N], right[N];
     for (int k = 0; k < N; ++k) {
         step_left[k] = power_of_two[k] * base + 0.0;
         step_right[k] = power_of_two[k] * base + beat;
+        left[k] = s.left_phase[k];
+        right[k] = s.right_phase[k];
     }
     const double volume = s.volume;
+    const std::uint16_t* levels = level_cache.lookup(volume, N);
     for (int f = 0; f < frames_per_block; ++f) {
         std::int32_t sum_left = 0, sum_right = 0;
+        // Unrolled, so that each weight divides by a constant.
+#pragma GCC unroll 10
         for (int k = 0; k < N; ++k) {
-            double l = wrap_phase(step_left[k] + s.left_phase[k]);
-            s.left_phase[k] = l;
-            sum_left += table[static_cast<int>(l)] / (k + 1);
+            left[k] = wrap_phase(step_left[k] + left[k]);
+            sum_left += table[static_cast<int>(left[k])] / (k + 1);
+            right[k] = wrap_phase(step_right[k] + right[k]);
+            sum_right += table[static_cast<int>(right[k])] / (k + 1);
         }
-        for (int k = 0; k < N; ++k) {
-            double r = wrap_phase(step_right[k] + s.right_phase[k]);
-            s.right_phase[k] = r;
-            sum_right += table[static_cast<int>(r)] / (k + 1);
-        }
-        store(out + f * bytes_per_frame, level(sum_left, volume), level(sum_right, volume));
+        if (levels)
+            store(out + f * bytes_per_frame, levels[sum_left], levels[sum_right]);
+        else
+            store(out + f * bytes_per_frame, static_cast<std::uint32_t>(level(sum_left, volume)),
+                  static_cast<std::uint32_t>(level(sum_right, volume)));
+    }
+    for (int k = 0; k < N; ++k) {
+        s.left_phase[k] = left[k];
+        s.right_phase[k] = right[k];
     }
 }
 
 void render_silent_block(const RenderState& s, unsigned char* out) {
-    std::int32_t v = floor_to_int32(s.volume * 32768.0 / 100.0);
+    auto v = static_cast<std::uint32_t>(floor_to_int32(s.volume * 32768.0 / 100.0));
     for (int f = 0; f < frames_per_block; ++f) store(out + f * bytes_per_frame, v, v);
 }
 

@@ -1,0 +1,117 @@
+#include "device.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/soundcard.h>
+#include <unistd.h>
+
+#include <alsa/asoundlib.h>
+
+namespace {
+
+// The OSS device node, or a failed descriptor whose calls all fail.
+class OssDevice : public SoundDevice {
+public:
+    explicit OssDevice(int fd) : fd_(fd) {}
+    int set_fragment(int* v) override { return ioctl(fd_, SNDCTL_DSP_SETFRAGMENT, v); }
+    int set_stereo(int* v) override { return ioctl(fd_, SNDCTL_DSP_STEREO, v); }
+    int set_speed(int* v) override { return ioctl(fd_, SNDCTL_DSP_SPEED, v); }
+    long write(const void* data, std::size_t size) override { return ::write(fd_, data, size); }
+    bool may_run_ahead() const override { return fd_ < 0; }
+
+private:
+    int fd_;
+};
+
+// An OSS device emulated over an ALSA PCM: unsigned 8-bit stereo at the
+// granted rate. One-byte writes gather in a period buffer that goes to ALSA
+// whole; the ALSA queue is kept at about the OSS fragment request.
+class AlsaDevice : public SoundDevice {
+public:
+    explicit AlsaDevice(snd_pcm_t* pcm) : pcm_(pcm) {}
+    ~AlsaDevice() override { snd_pcm_close(pcm_); }
+
+    int set_fragment(int* v) override {
+        unsigned count = static_cast<unsigned>(*v) >> 16, shift = static_cast<unsigned>(*v) & 0xffff;
+        if (count > 0 && shift > 0 && shift < 20) queue_ = static_cast<std::size_t>(count) << shift;
+        return 0;
+    }
+    int set_stereo(int* v) override {
+        channels_ = *v ? 2 : 1;
+        *v = *v ? 1 : 0;
+        return configure();
+    }
+    int set_speed(int* v) override {
+        if (*v <= 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        rate_ = static_cast<unsigned>(*v);
+        if (configure() != 0) return -1;
+        *v = static_cast<int>(rate_);
+        return 0;
+    }
+    long write(const void* data, std::size_t size) override {
+        const auto* p = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i) {
+            buffer_[used_++] = p[i];
+            if (used_ == sizeof buffer_) flush();
+        }
+        return static_cast<long>(size);
+    }
+    std::size_t queue_bytes() const override { return queue_; }
+
+private:
+    int configure() {
+        unsigned latency_us = static_cast<unsigned>(queue_ * 1000000 / (rate_ * channels_));
+        int r = snd_pcm_set_params(pcm_, SND_PCM_FORMAT_U8, SND_PCM_ACCESS_RW_INTERLEAVED, channels_, rate_, 1,
+                                   latency_us);
+        if (r < 0) {
+            errno = -r;
+            return -1;
+        }
+        return 0;
+    }
+    void flush() {
+        snd_pcm_uframes_t frames = used_ / channels_;
+        const unsigned char* p = buffer_;
+        while (frames > 0) {
+            snd_pcm_sframes_t n = snd_pcm_writei(pcm_, p, frames);
+            if (n < 0) {
+                if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) break;
+                continue;
+            }
+            frames -= static_cast<snd_pcm_uframes_t>(n);
+            p += static_cast<std::size_t>(n) * channels_;
+        }
+        used_ = 0;
+    }
+
+    snd_pcm_t* pcm_;
+    unsigned channels_ = 2;
+    unsigned rate_ = 11025;
+    std::size_t queue_ = 2048;
+    std::size_t used_ = 0;
+    unsigned char buffer_[256];
+};
+
+// ALSA's own complaints (no card, no configuration) would stand beside the
+// player's messages; the player says what matters itself.
+void quiet_alsa(const char*, int, const char*, int, const char*, ...) {}
+
+}  // namespace
+
+std::unique_ptr<SoundDevice> open_sound_device() {
+    int fd = open("/dev/dsp", O_WRONLY);
+    if (fd >= 0) return std::make_unique<OssDevice>(fd);
+    snd_lib_error_set_handler(quiet_alsa);
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) == 0) return std::make_unique<AlsaDevice>(pcm);
+    std::fputs("Failed to open the sound card.\n", stderr);
+    errno = EBADF;
+    return std::make_unique<OssDevice>(-1);
+}
+
+std::unique_ptr<SoundDevice> (*sound_device_factory)() = open_sound_device;

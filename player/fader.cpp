@@ -1,0 +1,66 @@
+#include <cmath>
+#include <cstdlib>
+#include <gtk/gtk.h>
+
+#include "logic.h"
+#include "state.h"
+
+void (*exit_player)(int) = std::exit;
+
+void set_beat(double beat) { gtk_adjustment_set_value(player.beat_adjustment, 40.0 - beat); }
+void set_base(double base) { gtk_adjustment_set_value(player.base_adjustment, 1000.0 - base); }
+void set_volume(double volume) { gtk_adjustment_set_value(player.volume_adjustment, 100.0 - volume); }
+
+namespace {
+
+void end_player() {
+    player.quit_audio.store(true, relaxed);
+    exit_player(0);
+}
+
+// trunc() to a 32-bit integer, saturating, and its magnitude.
+long long whole_distance(double v) {
+    return std::llabs(static_cast<long long>(seq::truncate_length(v)));
+}
+
+}  // namespace
+
+void start_fade_timer() {
+    if (player.fade_timer) gtk_timeout_remove(player.fade_timer);
+    player.fade_timer = gtk_timeout_add(10, fade_tick, nullptr);
+}
+
+void stop_fade_timer() {
+    if (player.exiting || !player.fade_timer) return;
+    gtk_timeout_remove(player.fade_timer);
+    player.fade_timer = 0;
+}
+
+gint fade_tick(gpointer) {
+    if (player.exiting) {
+        set_volume(player.volume.load(relaxed) - 0.5);
+        if (player.volume.load(relaxed) <= 0.0) end_player();
+        return TRUE;
+    }
+    if (player.fade_active == 0) {
+        if (player.fade_timer) gtk_timeout_remove(player.fade_timer);
+        player.fade_timer = 0;
+        return TRUE;
+    }
+    set_volume(player.volume.load(relaxed) + player.fade_step);
+    long long a = whole_distance(player.volume.load(relaxed) - player.fade_target);
+    long long b = whole_distance(player.fade_step);
+    if (a > b) return TRUE;
+    player.fade_active = 0;
+    set_volume(player.fade_target);
+    return TRUE;
+}
+
+void quit_clicked() {
+    if (player.exiting) {
+        end_player();
+        return;
+    }
+    player.exiting = true;
+    start_fade_timer();
+}

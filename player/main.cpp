@@ -1,0 +1,44 @@
+// ambrise: the interactive binaural-beat player.
+#include <cstdio>
+#include <cstdlib>
+#include <gtk/gtk.h>
+#include <pthread.h>
+
+#include "audio.h"
+#include "logic.h"
+#include "options.h"
+#include "state.h"
+#include "window.h"
+
+int main(int argc, char** argv) {
+    gtk_init(&argc, &argv);
+
+    Options options = parse_options(argc, argv, player.harmonics.load(relaxed));
+    player.colorbox_width = options.colorbox_width;
+    player.colorbox_height = options.colorbox_height;
+    player.harmonics.store(options.harmonics, relaxed);
+    if (options.result == Options::Help) {
+        print_usage(stdout, argv[0]);
+        std::exit(0);
+    }
+    if (options.result == Options::Unknown) {
+        std::fprintf(stderr, "%s: unknown option %s\n", argv[0], options.unknown);
+        print_usage(stderr, argv[0]);
+        std::exit(1);
+    }
+
+    make_user_dir();
+    create_main_window();
+
+    pthread_t audio;
+    if (pthread_create(&audio, nullptr, audio_thread_main, nullptr) != 0)
+        std::fputs("cannot start the audio thread\n", stderr);
+
+    gtk_timeout_add(1000, clock_tick, player.step_label);
+    player.fade_timer = gtk_timeout_add(10, fade_tick, player.step_label);
+
+    if (options.sequence && open_sequence(options.sequence)) sequence_step();
+
+    gtk_main();
+    return 0;
+}

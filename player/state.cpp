@@ -1,0 +1,3 @@
+#include "state.h"
+
+PlayerState player;

@@ -1,0 +1,92 @@
+// The player's single process-wide record. Fields that the audio thread
+// shares with the main thread are lock-free atomics, used with relaxed
+// loads and stores: no ordering between fields is relied on.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+#include "sequence.h"
+
+// The toolkit's types, named only: this header stays free of GTK.
+typedef struct _GtkAdjustment GtkAdjustment;
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GdkDrawable GdkPixmap;
+typedef struct _GdkDrawable GdkBitmap;
+
+constexpr int phase_count = 10;
+
+struct Icon {
+    GdkPixmap* pixmap = nullptr;
+    GdkBitmap* mask = nullptr;
+};
+
+struct BoxColor {
+    std::uint32_t pixel = 0;
+    std::uint16_t red = 0x8000, green = 0, blue = 0x8000;
+};
+
+struct PlayerState {
+    // Sound parameters, read by the audio thread for every frame.
+    std::atomic<int> harmonics{3};
+    std::atomic<double> base_hz{300.0};
+    std::atomic<double> beat_hz{10.0};
+    std::atomic<double> volume{0.0};
+
+    // Fader and quit (main thread, except quit_audio).
+    std::int8_t fade_active = 1;
+    double fade_target = 50.0;
+    double fade_step = 0.5;
+    unsigned fade_timer = 0;
+    bool exiting = false;
+    std::atomic<bool> quit_audio{false};
+
+    // Sequence playback (main thread, except step_seconds).
+    bool playing = false;
+    bool paused = false;
+    std::FILE* sequence_file = nullptr;
+    seq::LineBuffer line_buffer;
+    int step_duration = 0;
+    std::atomic<int> step_seconds{0};
+    double slide_target = 0.0;
+    double beat_increment = 0.0;
+    char step_time_text[16] = "00:00";   // room past 600000 seconds
+
+    // Synthesis state: the audio thread's, the color box reads entry 0.
+    const std::int32_t* sine_table = nullptr;
+    std::atomic<double> left_phase[phase_count] = {};
+    std::atomic<double> right_phase[phase_count] = {};
+
+    // Color box (main thread).
+    int colorbox_width = 0;
+    int colorbox_height = 0;
+    BoxColor box_color;
+    double color_offset = 0.0;
+    unsigned color_timer = 0;
+
+    // Widgets (main thread).
+    GtkAdjustment* beat_adjustment = nullptr;
+    GtkAdjustment* base_adjustment = nullptr;
+    GtkAdjustment* volume_adjustment = nullptr;
+    GtkAdjustment* offset_adjustment = nullptr;
+    GtkWidget* beat_slider = nullptr;
+    GtkWidget* base_slider = nullptr;
+    GtkWidget* offset_slider = nullptr;
+    GtkWidget* beat_label = nullptr;
+    GtkWidget* base_label = nullptr;
+    GtkWidget* volume_label = nullptr;
+    GtkWidget* clock_label = nullptr;
+    GtkWidget* step_label = nullptr;
+    GtkWidget* play_image = nullptr;
+    Icon idle_icon, playing_icon, paused_icon;
+    GtkWidget* box_button = nullptr;
+};
+
+static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<double>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern PlayerState player;
+
+constexpr std::memory_order relaxed = std::memory_order_relaxed;

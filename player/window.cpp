@@ -1,0 +1,188 @@
+#include "window.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "logic.h"
+#include "state.h"
+
+#include "dot_icon.xpm"
+#include "idle_icon.xpm"
+#include "logo_image.xpm"
+#include "paused_icon.xpm"
+#include "playing_icon.xpm"
+#include "stop_icon.xpm"
+
+namespace {
+
+gboolean delete_event(GtkWidget*, GdkEvent*, gpointer) {
+    g_print("delete event occured\n");
+    return TRUE;
+}
+
+void destroy(GtkWidget*, gpointer) { gtk_main_quit(); }
+
+// Connects a handler in the toolkit's plain-function style.
+void connect(gpointer object, const char* signal, GCallback handler, gpointer data) {
+    gtk_signal_connect_full(GTK_OBJECT(object), signal, GTK_SIGNAL_FUNC(handler), nullptr, data, nullptr, FALSE,
+                            FALSE);
+}
+
+void connect_swapped_destroy(gpointer object, const char* signal, GtkWidget* target) {
+    gtk_signal_connect_full(GTK_OBJECT(object), signal, GTK_SIGNAL_FUNC(gtk_widget_destroy), nullptr, target,
+                            nullptr, TRUE, FALSE);
+}
+
+Icon make_icon(GtkWidget* window, GdkColor* transparent, const char* const* xpm) {
+    Icon icon;
+    icon.pixmap = gdk_pixmap_create_from_xpm_d(window->window, &icon.mask, transparent, const_cast<gchar**>(xpm));
+    return icon;
+}
+
+GtkWidget* icon_widget(const Icon& icon) { return gtk_pixmap_new(icon.pixmap, icon.mask); }
+
+void attach(GtkWidget* table, GtkWidget* w, guint left, guint right, guint top, guint bottom) {
+    gtk_table_attach_defaults(GTK_TABLE(table), w, left, right, top, bottom);
+    gtk_widget_show(w);
+}
+
+GtkWidget* label(GtkWidget* table, const char* text, guint left, guint right, guint top, guint bottom) {
+    GtkWidget* l = gtk_label_new(text);
+    attach(table, l, left, right, top, bottom);
+    return l;
+}
+
+GtkWidget* icon_button(const Icon& icon) {
+    GtkWidget* b = gtk_button_new();
+    GtkWidget* image = icon_widget(icon);
+    gtk_container_add(GTK_CONTAINER(b), image);
+    gtk_widget_show(image);
+    return b;
+}
+
+// One parameter column: value label, mirrored vertical slider, caption.
+GtkAdjustment* slider_column(GtkWidget* table, guint column, const char* text, const char* caption, double value,
+                             double lower, double upper, double step, double page, std::atomic<double>* parameter,
+                             GtkWidget** label_out, GtkWidget** slider_out) {
+    GtkWidget* value_label = label(table, text, column, column + 1, 1, 2);
+    auto* adj = GTK_ADJUSTMENT(gtk_adjustment_new(value, lower, upper, step, page, 0));
+    connect(adj, "value_changed", G_CALLBACK(slider_changed), parameter);
+    connect(adj, "value_changed", G_CALLBACK(slider_label_changed), value_label);
+    GtkWidget* slider = gtk_vscale_new(adj);
+    gtk_scale_set_draw_value(GTK_SCALE(slider), FALSE);
+    attach(table, slider, column, column + 1, 2, 6);
+    label(table, caption, column, column + 1, 6, 7);
+    if (label_out) *label_out = value_label;
+    if (slider_out) *slider_out = slider;
+    return adj;
+}
+
+}  // namespace
+
+void slider_changed(GtkAdjustment* adjustment, gpointer parameter) {
+    double value = gtk_adjustment_get_upper(adjustment) - gtk_adjustment_get_value(adjustment);
+    static_cast<std::atomic<double>*>(parameter)->store(value, relaxed);
+    if (!player.playing) player.step_seconds.store(0, relaxed);
+}
+
+void slider_label_changed(GtkAdjustment* adjustment, gpointer value_label) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%02.1f", gtk_adjustment_get_upper(adjustment) - gtk_adjustment_get_value(adjustment));
+    gtk_label_set_text(GTK_LABEL(value_label), text);
+}
+
+GtkWidget* create_main_window() {
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_wmclass(GTK_WINDOW(window), "ambrise", "Ambrise");
+    connect(window, "delete_event", G_CALLBACK(delete_event), nullptr);
+    connect(window, "destroy", G_CALLBACK(destroy), nullptr);
+    gtk_container_set_border_width(GTK_CONTAINER(window), 10);
+    gtk_window_set_title(GTK_WINDOW(window), "Ambrise 2.1");
+    gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
+    // The pictures are made for the window's own drawable: show it first.
+    gtk_widget_show(window);
+    gtk_container_add(GTK_CONTAINER(window), build_main_window(window));
+    return window;
+}
+
+GtkWidget* build_main_window(GtkWidget* window) {
+    GtkStyle* style = gtk_widget_get_style(window);
+    GdkColor* transparent = &style->bg[GTK_STATE_NORMAL];
+
+    GtkWidget* table = gtk_table_new(9, 6, FALSE);
+    gtk_table_set_col_spacing(GTK_TABLE(table), 0, 5);
+    gtk_table_set_col_spacing(GTK_TABLE(table), 1, 5);
+
+    GtkWidget* logo = icon_button(make_icon(window, transparent, logo_image));
+    gtk_button_set_relief(GTK_BUTTON(logo), GTK_RELIEF_NONE);
+    connect(logo, "clicked", G_CALLBACK(show_help), nullptr);
+    attach(table, logo, 0, 7, 0, 1);
+
+    player.clock_label = label(table, "00:00:00", 2, 4, 1, 2);
+    label(table, "Time", 2, 4, 2, 3);
+    player.step_label = label(table, "00:00:00", 2, 4, 3, 4);
+    label(table, "Time in Freq", 2, 4, 4, 5);
+
+    GtkWidget* transport = gtk_hbox_new(FALSE, 0);
+    GtkWidget* dot = icon_button(make_icon(window, transparent, dot_icon));
+    GtkWidget* stop = icon_button(make_icon(window, transparent, stop_icon));
+    connect(stop, "clicked", G_CALLBACK(stop_sequence), nullptr);
+    player.idle_icon = make_icon(window, transparent, idle_icon);
+    GtkWidget* play = gtk_button_new();
+    player.play_image = icon_widget(player.idle_icon);
+    gtk_container_add(GTK_CONTAINER(play), player.play_image);
+    gtk_widget_show(player.play_image);
+    connect(play, "clicked", G_CALLBACK(play_clicked), nullptr);
+    for (GtkWidget* b : {dot, stop, play}) {
+        gtk_box_pack_start(GTK_BOX(transport), b, FALSE, FALSE, 0);
+        gtk_widget_show(b);
+    }
+    attach(table, transport, 2, 4, 5, 6);
+
+    player.playing_icon = make_icon(window, transparent, playing_icon);
+    player.paused_icon = make_icon(window, transparent, paused_icon);
+
+    GtkWidget* quit = gtk_button_new_with_label("Quit");
+    connect(quit, "clicked", G_CALLBACK(quit_clicked), nullptr);
+    attach(table, quit, 2, 4, 6, 7);
+
+    player.beat_adjustment = slider_column(table, 0, "10.0", "Beat", 30, 0, 40, 0.1, 0.1, &player.beat_hz,
+                                           &player.beat_label, &player.beat_slider);
+    player.base_adjustment = slider_column(table, 1, "300.0", "Base", 700, 50, 1000, 1, 10, &player.base_hz,
+                                           &player.base_label, &player.base_slider);
+    GtkWidget* volume_slider = nullptr;
+    player.volume_adjustment = slider_column(table, 5, "50.0", "Vol", 100 - player.volume.load(relaxed), 0, 100, 1,
+                                             10, &player.volume, &player.volume_label, &volume_slider);
+
+    gtk_widget_show(table);
+    return table;
+}
+
+void file_selected(GtkWidget*, gpointer dialog) {
+    const gchar* name = gtk_file_selection_get_filename(GTK_FILE_SELECTION(dialog));
+    // Several dialogs can be open: a file chosen while a sequence plays
+    // replaces it, closing the old file first.
+    std::string path = name ? name : "";
+    stop_sequence();
+    open_sequence(path.c_str());
+    gtk_widget_destroy(GTK_WIDGET(dialog));
+}
+
+void play_clicked() {
+    if (player.playing) {
+        player.paused = !player.paused;
+        show_pause_state();
+        return;
+    }
+    GtkWidget* dialog = gtk_file_selection_new("File selection");
+    GtkFileSelection* fs = GTK_FILE_SELECTION(dialog);
+    gtk_file_selection_hide_fileop_buttons(fs);
+    connect(fs->ok_button, "clicked", G_CALLBACK(file_selected), dialog);
+    connect_swapped_destroy(fs->cancel_button, "clicked", dialog);
+    gtk_file_selection_set_filename(fs, "~/.ambrise/*.seq");
+    gtk_file_selection_complete(fs, "~/.ambrise/*.seq");
+    gtk_widget_show(dialog);
+}
+
+void show_help() {}

@@ -14,6 +14,12 @@ void stop_fade_timer();    // except the exit fade-out
 // Ends the process; tests put their own function here.
 extern void (*exit_player)(int status);
 
+typedef struct _GtkAdjustment GtkAdjustment;
+
+// The sliders' "value_changed" handlers: the parameter is upper - value.
+void slider_changed(GtkAdjustment* adjustment, gpointer parameter);
+void slider_label_changed(GtkAdjustment* adjustment, gpointer label);
+
 // Setting a parameter through its slider's mirrored adjustment.
 void set_beat(double beat);
 void set_base(double base);

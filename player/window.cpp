@@ -80,18 +80,6 @@ GtkAdjustment* slider_column(GtkWidget* table, guint column, const char* text, c
 
 }  // namespace
 
-void slider_changed(GtkAdjustment* adjustment, gpointer parameter) {
-    double value = gtk_adjustment_get_upper(adjustment) - gtk_adjustment_get_value(adjustment);
-    static_cast<std::atomic<double>*>(parameter)->store(value, relaxed);
-    if (!player.playing) player.step_seconds.store(0, relaxed);
-}
-
-void slider_label_changed(GtkAdjustment* adjustment, gpointer value_label) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%02.1f", gtk_adjustment_get_upper(adjustment) - gtk_adjustment_get_value(adjustment));
-    gtk_label_set_text(GTK_LABEL(value_label), text);
-}
-
 GtkWidget* create_main_window() {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_wmclass(GTK_WINDOW(window), "ambrise", "Ambrise");

@@ -6,8 +6,6 @@
 GtkWidget* create_main_window();
 GtkWidget* build_main_window(GtkWidget* window);
 
-void slider_changed(GtkAdjustment* adjustment, gpointer parameter);
-void slider_label_changed(GtkAdjustment* adjustment, gpointer label);
 void play_clicked();
 void file_selected(GtkWidget* ok_button, gpointer dialog);
 void show_help();

@@ -1,4 +1,6 @@
+// The sliders' handlers, the volume fader and the two-stage Quit.
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <gtk/gtk.h>
 
@@ -6,6 +8,18 @@
 #include "state.h"
 
 void (*exit_player)(int) = std::exit;
+
+void slider_changed(GtkAdjustment* adjustment, gpointer parameter) {
+    double value = gtk_adjustment_get_upper(adjustment) - gtk_adjustment_get_value(adjustment);
+    static_cast<std::atomic<double>*>(parameter)->store(value, relaxed);
+    if (!player.playing) player.step_seconds.store(0, relaxed);
+}
+
+void slider_label_changed(GtkAdjustment* adjustment, gpointer value_label) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%02.1f", gtk_adjustment_get_upper(adjustment) - gtk_adjustment_get_value(adjustment));
+    gtk_label_set_text(GTK_LABEL(value_label), text);
+}
 
 void set_beat(double beat) { gtk_adjustment_set_value(player.beat_adjustment, 40.0 - beat); }
 void set_base(double base) { gtk_adjustment_set_value(player.base_adjustment, 1000.0 - base); }

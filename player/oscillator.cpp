@@ -9,7 +9,8 @@ namespace {
 
 constexpr double power_of_two[phase_count] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
 
-std::vector<std::int32_t> table_storage;
+// Never released: the audio thread may still read it while exit() runs.
+std::vector<std::int32_t>* table_storage = nullptr;
 
 // fmod(x, 11025) wrapped into [0, 11025); a sum below twice the modulus
 // is reduced by one exact subtraction, which is what fmod gives. Partials
@@ -42,11 +43,14 @@ std::vector<std::int32_t> make_sine_table(unsigned n) {
 
 bool build_sine_table(unsigned n) {
     try {
-        table_storage = make_sine_table(n);
+        if (table_storage)
+            *table_storage = make_sine_table(n);
+        else
+            table_storage = new std::vector<std::int32_t>(make_sine_table(n));
     } catch (const std::bad_alloc&) {
         return false;
     }
-    player.sine_table = table_storage.data();
+    player.sine_table = table_storage->data();
     return true;
 }
 

@@ -1,0 +1,98 @@
+// Reads a capture of the player's output (unsigned 8-bit stereo at 11025
+// frames per second) and checks or measures it.
+//   stream_check match CAPTURE VOLUME HARMONICS BASE BEAT
+//       the first frame from which the stream is exactly the bank's frames
+//       at that volume (frame k after k + 1 advances), and how many follow
+//   stream_check peaks CAPTURE
+//       per second of sound: the strongest frequency of each channel
+//       (1 Hz steps, 20..1500 Hz) and the mean level
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "oscillator.h"
+#include "state.h"
+
+namespace {
+
+std::vector<unsigned char> read_file(const char* path) {
+    std::vector<unsigned char> v;
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) {
+        std::perror(path);
+        std::exit(2);
+    }
+    unsigned char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + n);
+    std::fclose(f);
+    return v;
+}
+
+int match(const std::vector<unsigned char>& s, double volume, int harmonics, double base, double beat) {
+    auto table = make_sine_table(11025);
+    player.volume.store(volume);
+    player.harmonics.store(harmonics);
+    player.base_hz.store(base);
+    player.beat_hz.store(beat);
+    std::size_t frames = s.size() / 2;
+    std::size_t first = frames;   // first frame of the matching tail
+    for (std::size_t k = 0; k < frames; ++k) {
+        unsigned char l, r;
+        compute_frame(table.data(), l, r);
+        bool same = l == s[2 * k] && r == s[2 * k + 1];
+        if (!same)
+            first = frames;
+        else if (first == frames)
+            first = k;
+    }
+    std::printf("%zu %zu\n", first, frames - first);
+    return 0;
+}
+
+double power(const unsigned char* s, std::size_t n, int channel, double hz, double mean) {
+    double w = 2 * M_PI * hz / 11025.0, c = 0, d = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        double x = s[2 * i + channel] - mean;
+        c += x * std::cos(w * static_cast<double>(i));
+        d += x * std::sin(w * static_cast<double>(i));
+    }
+    return c * c + d * d;
+}
+
+int peaks(const std::vector<unsigned char>& s) {
+    const std::size_t second = 11025;
+    for (std::size_t start = 0; (start + second) * 2 <= s.size(); start += second) {
+        const unsigned char* p = s.data() + 2 * start;
+        double mean[2] = {0, 0};
+        for (std::size_t i = 0; i < second; ++i)
+            for (int c = 0; c < 2; ++c) mean[c] += p[2 * i + c];
+        for (double& m : mean) m /= second;
+        int best[2] = {0, 0};
+        for (int c = 0; c < 2; ++c) {
+            double top = 0;
+            for (int hz = 20; hz <= 1500; ++hz) {
+                double pw = power(p, second, c, hz, mean[c]);
+                if (pw > top) {
+                    top = pw;
+                    best[c] = hz;
+                }
+            }
+        }
+        std::printf("%zu %d %d %.2f\n", start / second, best[0], best[1], (mean[0] + mean[1]) / 2);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 7 && std::strcmp(argv[1], "match") == 0)
+        return match(read_file(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), std::atof(argv[5]),
+                     std::atof(argv[6]));
+    if (argc == 3 && std::strcmp(argv[1], "peaks") == 0) return peaks(read_file(argv[2]));
+    std::fprintf(stderr, "usage: stream_check match CAPTURE VOLUME HARMONICS BASE BEAT | peaks CAPTURE\n");
+    return 2;
+}

@@ -23,7 +23,8 @@ build-asan: deps
 render: build
 	@bash scripts/render-example $(BUILD)/ambrise-render $(EXAMPLE) $(BUILD)/example.wav
 
-run: render
+run: build
+	@bash scripts/run-player $(BUILD) $(EXAMPLE)
 
 test: build build-asan
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -38,6 +39,8 @@ fuzz: deps
 
 bench: build
 	@bash bench/render-speed
+	@bash bench/player-cpu
+	@PLAYER_ARGS="-colorbox 640 480" bash bench/player-cpu
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

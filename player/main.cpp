@@ -29,13 +29,18 @@ int main(int argc, char** argv) {
 
     make_user_dir();
     create_main_window();
+    bool color_box = player.colorbox_width && player.colorbox_height;
+    if (color_box) build_color_box(player.colorbox_width, player.colorbox_height);
 
     pthread_t audio;
     if (pthread_create(&audio, nullptr, audio_thread_main, nullptr) != 0)
         std::fputs("cannot start the audio thread\n", stderr);
+    else
+        pthread_setname_np(audio, "ambrise-audio");
 
     gtk_timeout_add(1000, clock_tick, player.step_label);
     player.fade_timer = gtk_timeout_add(10, fade_tick, player.step_label);
+    if (color_box) player.color_timer = gtk_timeout_add(10, color_tick, player.step_label);
 
     if (options.sequence && open_sequence(options.sequence)) sequence_step();
 

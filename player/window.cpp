@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "colorbox.h"
 #include "logic.h"
 #include "state.h"
 
@@ -143,6 +145,14 @@ GtkWidget* build_main_window(GtkWidget* window) {
     player.volume_adjustment = slider_column(table, 5, "50.0", "Vol", 100 - player.volume.load(relaxed), 0, 100, 1,
                                              10, &player.volume, &player.volume_label, &volume_slider);
 
+    if (player.colorbox_width && player.colorbox_height) {
+        player.offset_adjustment = GTK_ADJUSTMENT(gtk_adjustment_new(0, -0.5, 0.5, 0.01, 0.1, 0));
+        connect(player.offset_adjustment, "value_changed", G_CALLBACK(offset_changed), &player.color_offset);
+        player.offset_slider = gtk_hscale_new(player.offset_adjustment);
+        gtk_scale_set_digits(GTK_SCALE(player.offset_slider), 2);
+        attach(table, player.offset_slider, 0, 6, 7, 8);
+    }
+
     gtk_widget_show(table);
     return table;
 }
@@ -173,4 +183,105 @@ void play_clicked() {
     gtk_widget_show(dialog);
 }
 
-void show_help() {}
+// ---- color box ----
+
+namespace {
+
+void color_box_destroyed(GtkWidget*, gpointer) {
+    if (player.color_timer) gtk_timeout_remove(player.color_timer);
+    player.color_timer = 0;
+}
+
+GdkColor gdk_color(const BoxColor& c) {
+    GdkColor g;
+    g.pixel = c.pixel;
+    g.red = c.red;
+    g.green = c.green;
+    g.blue = c.blue;
+    return g;
+}
+
+}  // namespace
+
+void build_color_box(int width, int height) {
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    connect(window, "destroy", G_CALLBACK(color_box_destroyed), nullptr);
+    gtk_widget_show(window);
+    player.box_button = gtk_button_new();
+    gtk_widget_set_usize(player.box_button, width, height);
+    GtkStyle* style = gtk_style_copy(gtk_widget_get_style(player.box_button));
+    GdkColor color = gdk_color(player.box_color);
+    style->fg[GTK_STATE_NORMAL] = color;
+    style->bg[GTK_STATE_NORMAL] = color;
+    gtk_widget_set_style(player.box_button, style);
+    g_object_unref(style);   // the button holds its own reference
+    gtk_widget_set_sensitive(player.box_button, FALSE);
+    gtk_widget_show(player.box_button);
+    gtk_container_add(GTK_CONTAINER(window), player.box_button);
+}
+
+void offset_changed(GtkAdjustment* adjustment, gpointer offset) {
+    *static_cast<double*>(offset) = gtk_adjustment_get_value(adjustment);
+}
+
+gint color_tick(gpointer) {
+    double right = player.right_phase[0].load(relaxed);
+    double left = player.left_phase[0].load(relaxed);
+    Rgb rgb = color_for_distance(phase_distance(left, right, player.color_offset));
+    player.box_color.red = rgb.red;
+    player.box_color.green = rgb.green;
+    player.box_color.blue = rgb.blue;
+    if (!player.box_button) return TRUE;
+    GdkColor color = gdk_color(player.box_color);
+    GtkStyle* style = gtk_style_copy(gtk_widget_get_style(player.box_button));
+    style->fg[GTK_STATE_INSENSITIVE] = color;
+    style->bg[GTK_STATE_INSENSITIVE] = color;
+    gtk_widget_set_style(player.box_button, style);
+    // The button now holds the only reference; the style it replaced is
+    // released, so styles never pile up however long the box runs.
+    g_object_unref(style);
+    gtk_widget_queue_draw(player.box_button);
+    return TRUE;
+}
+
+// ---- help window ----
+
+const char* const help_text_body =
+    "Ambrise is a program to alter your brain waves through sound in order to help you to reach an altered "
+    "state of consciousness. Full details are available at " AMBRISE_DOC_URL;
+
+GtkWidget* create_help_window(const char* text) {
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_object_set_data(GTK_OBJECT(window), "HelpWindow", window);
+    gtk_window_set_title(GTK_WINDOW(window), "Ambrise Help");
+    gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
+    gtk_window_set_policy(GTK_WINDOW(window), TRUE, TRUE, FALSE);
+    // Wide enough to read; word wrapping alone would make a narrow column.
+    gtk_window_set_default_size(GTK_WINDOW(window), 400, 150);
+
+    GtkWidget* vbox = gtk_vbox_new(FALSE, 0);
+    gtk_object_set_data(GTK_OBJECT(window), "vbox1", vbox);
+    gtk_widget_show(vbox);
+    gtk_container_add(GTK_CONTAINER(window), vbox);
+
+    GtkWidget* view = gtk_text_view_new();
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+    GtkTextIter start;
+    gtk_text_buffer_get_iter_at_offset(buffer, &start, 0);
+    gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD);
+    gtk_object_set_data(GTK_OBJECT(window), "help_text", view);
+    gtk_widget_show(view);
+    gtk_box_pack_start(GTK_BOX(vbox), view, TRUE, TRUE, 6);
+    GTK_WIDGET_UNSET_FLAGS(view, GTK_CAN_FOCUS);
+    gtk_widget_realize(view);
+    gtk_text_buffer_insert(buffer, &start, text, static_cast<gint>(std::strlen(text)));
+
+    GtkWidget* close = gtk_button_new_with_label("Close");
+    gtk_object_set_data(GTK_OBJECT(window), "HelpQuit", close);
+    gtk_widget_show(close);
+    gtk_box_pack_start(GTK_BOX(vbox), close, FALSE, FALSE, 0);
+    connect_swapped_destroy(close, "clicked", window);
+    return window;
+}
+
+void show_help() { gtk_widget_show(create_help_window(help_text_body)); }

@@ -9,3 +9,9 @@ GtkWidget* build_main_window(GtkWidget* window);
 void play_clicked();
 void file_selected(GtkWidget* ok_button, gpointer dialog);
 void show_help();
+GtkWidget* create_help_window(const char* text);
+extern const char* const help_text_body;
+
+void build_color_box(int width, int height);
+void offset_changed(GtkAdjustment* adjustment, gpointer offset);
+gint color_tick(gpointer data);

@@ -1,6 +1,8 @@
 // The fader, the sliders' handlers and the sequence stepper, run against
 // real adjustments and timers without a display.
+#include <cmath>
 #include <cstdio>
+#include <unistd.h>
 #include <gtk/gtk.h>
 #include <string>
 
@@ -139,4 +141,237 @@ TEST_F(Logic, OneFadeTickAtATime) {
     unsigned exit_tick = player.fade_timer;
     stop_fade_timer();
     EXPECT_TRUE(timer_alive(exit_tick));
+}
+
+// ---- sequence stepper ----
+
+namespace {
+
+std::string write_sequence(const std::string& text) {
+    static int n = 0;
+    std::string path = testing::TempDir() + "ambrise-seq-" + std::to_string(getpid()) + "-" + std::to_string(n++);
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return path;
+}
+
+// One clock tick's worth of stepping, with the audio thread's count set.
+void tick(int step_seconds) {
+    player.step_seconds.store(step_seconds);
+    sequence_step();
+}
+
+}  // namespace
+
+TEST_F(Logic, SettingsTakeOneTickEachAndHoldsCountSound) {
+    set_volume(50);
+    ASSERT_EQ(open_sequence(write_sequence("BASE 200\nSET 4\nVOLUME 30\nHOLD 3\nEND\n").c_str()), 1);
+    EXPECT_TRUE(player.playing);
+    tick(0);
+    EXPECT_EQ(player.base_hz.load(), 200.0);
+    EXPECT_EQ(player.beat_hz.load(), 10.0);
+    tick(0);
+    EXPECT_EQ(player.beat_hz.load(), 4.0);
+    EXPECT_EQ(player.volume.load(), 50.0);
+    tick(0);
+    EXPECT_EQ(player.volume.load(), 30.0);
+    tick(0);   // the fourth tick starts the hold
+    EXPECT_EQ(player.step_duration, 3);
+    EXPECT_EQ(player.step_seconds.load(), 0);
+    tick(1);
+    tick(2);
+    EXPECT_TRUE(player.playing);
+    tick(3);   // three seconds of sound: END
+    EXPECT_FALSE(player.playing);
+    EXPECT_EQ(player.sequence_file, nullptr);
+    EXPECT_EQ(player.beat_hz.load(), 4.0);
+    EXPECT_EQ(stop_sequence(), 0);
+}
+
+TEST_F(Logic, SlideLandsOnItsTarget) {
+    ASSERT_EQ(open_sequence(write_sequence("SLIDE 20 10\nHOLD 1e1\n").c_str()), 1);
+    tick(0);
+    EXPECT_EQ(player.beat_increment, 1.0);
+    for (int s = 1; s < 10; ++s) {
+        tick(s);
+        EXPECT_DOUBLE_EQ(player.beat_hz.load(), 10.0 + s);
+    }
+    tick(10);   // snap, then the next line: a hold of 1e1 = 10 s
+    EXPECT_EQ(player.beat_hz.load(), 20.0);
+    EXPECT_EQ(player.step_duration, 10);
+    tick(10);
+    tick(10);   // the end of the file stops
+    EXPECT_FALSE(player.playing);
+
+    // A slide to 0 lands on 0 and leaves no increment behind.
+    ASSERT_EQ(open_sequence(write_sequence("SLIDE 0 4\nbogus\nbogus\n").c_str()), 1);
+    tick(0);
+    for (int s = 1; s < 4; ++s) tick(s);
+    tick(4);
+    EXPECT_EQ(player.beat_hz.load(), 0.0);
+    EXPECT_EQ(player.beat_increment, 0.0);
+    tick(0);
+    EXPECT_EQ(player.beat_hz.load(), 0.0);
+    stop_sequence();
+
+    // A length that truncates to 0 or less jumps at the next tick.
+    ASSERT_EQ(open_sequence(write_sequence("SLIDE 7 0.5\nbogus\nSLIDE 3 -2\nbogus\n").c_str()), 1);
+    tick(0);
+    EXPECT_EQ(player.beat_increment, 0.0);
+    tick(0);
+    EXPECT_EQ(player.beat_hz.load(), 7.0);
+    tick(0);
+    tick(0);
+    EXPECT_EQ(player.beat_hz.load(), 3.0);
+    EXPECT_TRUE(std::isfinite(player.beat_hz.load()));
+    stop_sequence();
+}
+
+TEST_F(Logic, SlidersClampWhatTheSequenceSets) {
+    ASSERT_EQ(open_sequence(write_sequence("SET 20\nSET 50\nSET 50\nVOLUME 150\nVOLUME -5\n"
+                                           "HARMONICS 12\nHARMONICS 0\nBASE 2000\nSET nan\nBASE inf\n"
+                                           "HARMONICS 9\nSET word\n").c_str()), 1);
+    tick(0);
+    tick(0);
+    EXPECT_EQ(player.beat_hz.load(), 40.0);
+    tick(0);   // the slider already stands at 40: 50 stays stored
+    EXPECT_EQ(player.beat_hz.load(), 50.0);
+    tick(0);
+    EXPECT_EQ(player.volume.load(), 100.0);
+    tick(0);
+    EXPECT_EQ(player.volume.load(), 0.0);
+    tick(0);
+    EXPECT_EQ(player.harmonics.load(), 3);
+    tick(0);
+    EXPECT_EQ(player.harmonics.load(), 0);
+    tick(0);
+    EXPECT_EQ(player.base_hz.load(), 950.0);
+    tick(0);
+    tick(0);
+    EXPECT_EQ(player.beat_hz.load(), 50.0);
+    EXPECT_EQ(player.base_hz.load(), 950.0);
+    tick(0);
+    EXPECT_EQ(player.harmonics.load(), 9);
+    tick(0);
+    EXPECT_EQ(player.beat_hz.load(), 0.0);
+    stop_sequence();
+}
+
+TEST_F(Logic, PauseTakesHoldAtTheNextTimedStep) {
+    ASSERT_EQ(open_sequence(write_sequence("PAUSE\nSET 5\nHOLD 60\nEND\n").c_str()), 1);
+    tick(0);
+    EXPECT_TRUE(player.paused);
+    tick(0);   // lines are still read while paused
+    EXPECT_EQ(player.beat_hz.load(), 5.0);
+    tick(0);
+    EXPECT_EQ(player.step_duration, 60);
+    for (int s = 1; s <= 100; ++s) tick(s);   // paused: the end moves on
+    EXPECT_TRUE(player.playing);
+    EXPECT_EQ(player.step_duration, 160);
+    player.paused = false;   // resumed
+    tick(150);
+    EXPECT_TRUE(player.playing);
+    tick(160);
+    EXPECT_FALSE(player.playing);
+    EXPECT_FALSE(player.paused);
+}
+
+TEST_F(Logic, ExitStopsAndFadesOut) {
+    set_volume(50);
+    player.fade_active = 0;
+    ASSERT_EQ(open_sequence(write_sequence("EXIT\nHOLD 5\n").c_str()), 1);
+    tick(0);
+    EXPECT_TRUE(player.exiting);
+    EXPECT_FALSE(player.playing);
+    EXPECT_TRUE(timer_alive(player.fade_timer));
+    EXPECT_EQ(ticks_until_exit(1000), 100);
+
+    // EXIT during the exit fade-out ends at once.
+    reset_player();
+    set_volume(50);
+    quit_clicked();
+    ASSERT_EQ(open_sequence(write_sequence("EXIT\n").c_str()), 1);
+    bool exited = false;
+    try {
+        tick(0);
+    } catch (const Exited&) {
+        exited = true;
+    }
+    EXPECT_TRUE(exited);
+    // VOLUME during the fade-out does not stop it.
+    reset_player();
+    set_volume(50);
+    quit_clicked();
+    unsigned exit_tick = player.fade_timer;
+    ASSERT_EQ(open_sequence(write_sequence("VOLUME 80\n").c_str()), 1);
+    tick(0);
+    EXPECT_TRUE(timer_alive(exit_tick));
+}
+
+TEST_F(Logic, FadesFromTheSequence) {
+    // A VOLUME line removes the start-up fade-in.
+    player.fade_timer = g_timeout_add(10, fade_tick, nullptr);
+    unsigned fade_in = player.fade_timer;
+    ASSERT_EQ(open_sequence(write_sequence("VOLUME 50\nFADE 100 1\nFADE 40 300\nFADE 70 0\nFADE nan 3\n").c_str()),
+              1);
+    tick(0);
+    EXPECT_FALSE(timer_alive(fade_in));
+    EXPECT_EQ(player.volume.load(), 50.0);
+    tick(0);   // FADE 100 1 from 50: a step of 1 per tick
+    EXPECT_EQ(player.fade_step, 1.0);
+    for (int i = 0; i < 48; ++i) fade_tick(nullptr);
+    EXPECT_EQ(player.volume.load(), 98.0);
+    fade_tick(nullptr);   // 99: within one step, lands on 100
+    EXPECT_EQ(player.volume.load(), 100.0);
+    EXPECT_EQ(player.fade_active, 0);
+    tick(0);   // a length of 300 is taken in full, not in 8 bits
+    EXPECT_DOUBLE_EQ(player.fade_step, (40.0 - 100.0) / 300 / 50);
+    unsigned fade = player.fade_timer;
+    tick(0);   // a length of 0 stores the target only
+    EXPECT_EQ(player.fade_target, 70.0);
+    EXPECT_EQ(player.fade_timer, fade);
+    tick(0);
+    EXPECT_EQ(player.fade_target, 70.0);
+    stop_sequence();
+}
+
+TEST_F(Logic, FileEndsAndOddLines) {
+    // CRLF: numbers read, END does not; the end of the file stops.
+    ASSERT_EQ(open_sequence(write_sequence("SET 4\r\nEND\r\n").c_str()), 1);
+    tick(0);
+    EXPECT_EQ(player.beat_hz.load(), 4.0);
+    tick(0);
+    EXPECT_TRUE(player.playing);
+    tick(0);
+    EXPECT_FALSE(player.playing);
+
+    // An empty line and a note each take a tick; a long line splits.
+    std::string longline = "HOLD 2" + std::string(1017, ' ') + "SET 9\n";
+    ASSERT_EQ(open_sequence(write_sequence("\nnote\n" + longline).c_str()), 1);
+    tick(0);
+    tick(0);
+    EXPECT_EQ(player.step_duration, 0);
+    tick(0);
+    EXPECT_EQ(player.step_duration, 2);
+    tick(2);
+    EXPECT_EQ(player.beat_hz.load(), 9.0);
+    stop_sequence();
+
+    EXPECT_EQ(open_sequence("/nonexistent/file.seq"), 0);
+    EXPECT_FALSE(player.playing);
+}
+
+TEST(StepTime, Format) {
+    char text[16];
+    format_step_time(0, text, sizeof text);
+    EXPECT_STREQ(text, "00:00");
+    format_step_time(75, text, sizeof text);
+    EXPECT_STREQ(text, "01:15");
+    format_step_time(6000, text, sizeof text);
+    EXPECT_STREQ(text, "100:00");
+    format_step_time(600000, text, sizeof text);
+    EXPECT_STREQ(text, "10000:00");
+    format_step_time(2147483647, text, sizeof text);
+    EXPECT_STREQ(text, "35791394:07");
 }

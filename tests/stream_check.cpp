@@ -3,9 +3,10 @@
 //   stream_check match CAPTURE VOLUME HARMONICS BASE BEAT
 //       the first frame from which the stream is exactly the bank's frames
 //       at that volume (frame k after k + 1 advances), and how many follow
-//   stream_check peaks CAPTURE
-//       per second of sound: the strongest frequency of each channel
-//       (1 Hz steps, 20..1500 Hz) and the mean level
+//   stream_check peaks CAPTURE [WINDOW]
+//       per window of WINDOW frames (default 11025, one second): its start
+//       in seconds, the strongest frequency of each channel (1 Hz steps,
+//       20..1500 Hz) and the mean level
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -62,14 +63,13 @@ double power(const unsigned char* s, std::size_t n, int channel, double hz, doub
     return c * c + d * d;
 }
 
-int peaks(const std::vector<unsigned char>& s) {
-    const std::size_t second = 11025;
+int peaks(const std::vector<unsigned char>& s, std::size_t second) {
     for (std::size_t start = 0; (start + second) * 2 <= s.size(); start += second) {
         const unsigned char* p = s.data() + 2 * start;
         double mean[2] = {0, 0};
         for (std::size_t i = 0; i < second; ++i)
             for (int c = 0; c < 2; ++c) mean[c] += p[2 * i + c];
-        for (double& m : mean) m /= second;
+        for (double& m : mean) m /= static_cast<double>(second);
         int best[2] = {0, 0};
         for (int c = 0; c < 2; ++c) {
             double top = 0;
@@ -81,7 +81,7 @@ int peaks(const std::vector<unsigned char>& s) {
                 }
             }
         }
-        std::printf("%zu %d %d %.2f\n", start / second, best[0], best[1], (mean[0] + mean[1]) / 2);
+        std::printf("%.2f %d %d %.2f\n", static_cast<double>(start) / 11025, best[0], best[1], (mean[0] + mean[1]) / 2);
     }
     return 0;
 }
@@ -92,7 +92,11 @@ int main(int argc, char** argv) {
     if (argc == 7 && std::strcmp(argv[1], "match") == 0)
         return match(read_file(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), std::atof(argv[5]),
                      std::atof(argv[6]));
-    if (argc == 3 && std::strcmp(argv[1], "peaks") == 0) return peaks(read_file(argv[2]));
-    std::fprintf(stderr, "usage: stream_check match CAPTURE VOLUME HARMONICS BASE BEAT | peaks CAPTURE\n");
+    if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "peaks") == 0) {
+        long window = argc == 4 ? std::atol(argv[3]) : 11025;
+        if (window < 100) window = 100;
+        return peaks(read_file(argv[2]), static_cast<std::size_t>(window));
+    }
+    std::fprintf(stderr, "usage: stream_check match CAPTURE VOLUME HARMONICS BASE BEAT | peaks CAPTURE [WINDOW]\n");
     return 2;
 }

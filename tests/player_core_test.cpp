@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "audio.h"
+#include "colorbox.h"
 #include "oscillator.h"
 #include "options.h"
 #include "player_reset.h"
@@ -367,4 +368,31 @@ TEST(PlayerAudio, DeviceTrouble) {
     failed.quit_after_bytes = 1;
     r = run_audio(failed);
     EXPECT_EQ(r.err, "SNDCTL_DSP_SPEED: Invalid argument\nERROR:\aCannot set a sample rate\n");
+}
+
+// ---- color box arithmetic ----
+
+TEST(ColorBox, DistanceAndColour) {
+    EXPECT_EQ(phase_distance(0, 0, 0), 0.0);
+    EXPECT_EQ(phase_distance(100, 100, 0), 0.0);
+    EXPECT_DOUBLE_EQ(phase_distance(0, 5512.5, 0), 0.5);
+    EXPECT_DOUBLE_EQ(phase_distance(0, 2756.25, 0), 0.25);
+    EXPECT_DOUBLE_EQ(phase_distance(10000, 500, 0), (11025.0 - 10000 + 500) / 11025);   // around the cycle
+    EXPECT_DOUBLE_EQ(phase_distance(0, 0, 0.25), 0.25);
+    EXPECT_EQ(phase_distance(0, 0, 0.5), phase_distance(0, 0, -0.5));
+    EXPECT_DOUBLE_EQ(phase_distance(0, 0, -0.5), 0.5);
+    EXPECT_DOUBLE_EQ(phase_distance(11024.9, 0, -0.5), phase_distance(11024.9, 0, 0.5));
+
+    Rgb green = color_for_distance(0), olive = color_for_distance(0.25), red = color_for_distance(0.5);
+    EXPECT_EQ(green.red, 0);
+    EXPECT_EQ(green.green, 65535);
+    EXPECT_EQ(olive.red, 32767);
+    EXPECT_EQ(olive.green, 32767);
+    EXPECT_EQ(red.red, 65535);
+    EXPECT_EQ(red.green, 0);
+    EXPECT_EQ(red.blue, 0);
+    for (double d = 0; d <= 0.5; d += 0.001) {
+        Rgb c = color_for_distance(d);
+        EXPECT_LE(std::abs(c.red + c.green - 65535), 1) << d;
+    }
 }

@@ -6,70 +6,7 @@ set -u
 bin=$1
 check_bin=$2
 examples=$3
-work=$(mktemp -d)
-export HOME=$work/home
-mkdir -p "$HOME"
-passes=0
-fails=0
-pid=
-
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null
-    [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        passes=$((passes + 1))
-    else
-        echo "FAIL: $name" >&2
-        fails=$((fails + 1))
-    fi
-}
-
-openbox --sm-disable >/dev/null 2>&1 &
-wm=$!
-sleep 1
-
-# start_player NAME ARGS...: the player with its own capture file; sets pid
-# and win.
-start_player() {
-    local name=$1
-    shift
-    cap=$work/$name.raw
-    printf 'pcm.!default { type file; slave.pcm "nul"; file "%s"; format "raw" }\npcm.nul { type null }\n' \
-        "$cap" >"$work/$name.asoundrc"
-    ALSA_CONFIG_PATH=$work/$name.asoundrc "$bin" "$@" >"$work/$name.out" 2>"$work/$name.err" &
-    pid=$!
-    win=$(xdotool search --sync --onlyvisible --name '^Ambrise 2\.1$' 2>/dev/null | head -n1)
-    started=$(date +%s.%N)
-}
-
-# click X Y: a click at a point of the main window's client area.
-click() {
-    xdotool mousemove --window "$win" "$1" "$2" click 1
-    sleep 0.3
-}
-
-# Positions in the window, as the table lays it out.
-quit_x=135 quit_y=200
-vol_x=193 vol_y=120
-
-elapsed() { awk "BEGIN{print $(date +%s.%N) - $1}"; }
-wait_exit() {  # wait_exit SECONDS: sets status, or "running"
-    local end=$(($(date +%s) + $1))
-    status=running
-    while kill -0 "$pid" 2>/dev/null; do
-        [ "$(date +%s)" -gt "$end" ] && return
-        sleep 0.02
-    done
-    wait "$pid"
-    status=$?
-}
+source "$(dirname "$0")/e2e_lib.sh"
 
 # ---- window, title, class, sound ----
 start_player main
@@ -126,5 +63,4 @@ check "second Quit exits at once ($took s)" awk "BEGIN{exit !($took < 0.5)}"
 check "second Quit status 0" [ "$status" = 0 ]
 pid=
 
-echo "$passes passed, $fails failed"
-[ "$fails" = 0 ]
+finish

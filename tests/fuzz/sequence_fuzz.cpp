@@ -1,10 +1,12 @@
-// Fuzz target for the sequence reader and the renderer's interpreter: any
-// bytes must read, parse and render without a fault.
+// Fuzz target for the sequence reader, the renderer's interpreter and the
+// checker: any bytes must read, parse, render and check without a fault,
+// and the checker must find the renderer's exact length.
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "checker.h"
 #include "interpreter.h"
 #include "sequence.h"
 #include "synth.h"
@@ -54,6 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     render::Writer out(null_fd);
     ShortSink sink(out);
     render::run_sequence(in, played, sink);
+
+    std::rewind(in);
+    check::Report report = check::check_sequence(in);
+    if (report.renderer_seconds * 10 != counter.total) __builtin_trap();   // both agree on the length
+    (void)check::plot_svg(report, "fuzz");
     std::fclose(in);
     return 0;
 }

@@ -5,7 +5,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 EXAMPLE    ?= examples/relaxation.seq
 
-.PHONY: all deps build build-asan run render test test-asan fuzz bench clean
+.PHONY: all deps build build-asan run render test test-asan fuzz bench install package clean
 
 all: build
 
@@ -39,8 +39,15 @@ fuzz: deps
 
 bench: build
 	@bash bench/render-speed
+	@bash bench/check-speed
 	@bash bench/player-cpu
 	@PLAYER_ARGS="-colorbox 640 480" bash bench/player-cpu
+
+install: build
+	@cmake --install $(BUILD)
+
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

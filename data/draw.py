@@ -88,3 +88,21 @@ def trace(offset, freq, phase, base):
 trace(-2, 7.0, 0.0, 40)
 trace(2, 7.6, 0.4, 55)
 write_xpm('logo_image', W, H, colors, rows_of(g))
+
+# The desktop icon, 48 x 48: the logo's two traces on a round dusk field.
+W = H = 48
+g = grid(W, H)
+for y in range(H):
+    for x in range(W):
+        r = math.hypot(x - 23.5, y - 23.5)
+        if r <= 23:
+            t = 1 - r / 23
+            g[y][x] = chars[min(39, int(10 + t * 29))]
+for offset, freq, phase, base in ((-1, 1.6, 0.0, 40), (1, 1.9, 0.5, 55)):
+    for x in range(5, W - 5):
+        y = H / 2 + offset + 11 * math.sin(2 * math.pi * freq * x / W + phase) * math.sin(math.pi * x / W)
+        for dy in (-1, 0, 1):
+            yy = int(round(y)) + dy
+            if 0 <= yy < H and g[yy][x] != '.':
+                g[yy][x] = chars[base + (14 if dy == 0 else 7)]
+write_xpm('ambrise', W, H, colors, rows_of(g))

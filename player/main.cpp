@@ -11,7 +11,9 @@
 #include "window.h"
 
 int main(int argc, char** argv) {
-    gtk_init(&argc, &argv);
+    // Without a display the usage text is still given; anything else needs
+    // the window.
+    bool display = gtk_init_check(&argc, &argv);
 
     Options options = parse_options(argc, argv, player.harmonics.load(relaxed));
     player.colorbox_width = options.colorbox_width;
@@ -24,6 +26,11 @@ int main(int argc, char** argv) {
     if (options.result == Options::Unknown) {
         std::fprintf(stderr, "%s: unknown option %s\n", argv[0], options.unknown);
         print_usage(stderr, argv[0]);
+        std::exit(1);
+    }
+
+    if (!display) {
+        std::fprintf(stderr, "%s: cannot open the display\n", argv[0]);
         std::exit(1);
     }
 

@@ -8,12 +8,22 @@ check_bin=$2
 examples=$3
 source "$(dirname "$0")/e2e_lib.sh"
 
+# ---- the command line ----
+"$bin" -Help >"$work/help.out" 2>"$work/help.err"
+check "-Help: status 0" [ $? = 0 ]
+check "-Help: the usage line" [ "$(cat "$work/help.out")" = "$bin [-colorbox [<x> <y>]] [-harmonics <n>] [<sequence>]" ]
+check "-Help: no directory made" [ ! -e "$HOME/.ambrise" ]
+"$bin" -bogus >"$work/bogus.out" 2>"$work/bogus.err"
+check "unknown option: status 1" [ $? = 1 ]
+check "unknown option: message" grep -qx "$bin: unknown option -bogus" "$work/bogus.err"
+
 # ---- window, title, class, sound ----
 start_player main
 check "window found" [ -n "$win" ]
 check "title" [ "$(xdotool getwindowname "$win")" = "Ambrise 2.1" ]
 check "class" grep -q 'WM_CLASS(STRING) = "ambrise", "Ambrise"' <(xprop -id "$win" WM_CLASS)
 check "no device messages with ALSA" [ ! -s "$work/main.err" ]
+check "per-user directory made" [ "$(readlink "$HOME/.ambrise/public.seq")" = /usr/local/share/ambrise ]
 sleep 1.5
 t0=$(date +%s.%N)
 b0=$(stat -c %s "$cap")

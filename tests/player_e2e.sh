@@ -17,6 +17,19 @@ check "-Help: no directory made" [ ! -e "$HOME/.ambrise" ]
 check "unknown option: status 1" [ $? = 1 ]
 check "unknown option: message" grep -qx "$bin: unknown option -bogus" "$work/bogus.err"
 
+# ---- no sound device at all: the messages, and a working window ----
+printf '# no devices here\n' >"$work/none.conf"
+ALSA_CONFIG_PATH=$work/none.conf "$bin" >"$work/none.out" 2>"$work/none.err" &
+pid=$!
+win=$(xdotool search --sync --onlyvisible --name '^Ambrise 2\.1$' 2>/dev/null | head -n1)
+sleep 1
+check "no device: the window opens" [ -n "$win" ]
+check "no device: standard error" [ "$(cat "$work/none.err")" = "$(printf 'Failed to open the sound card.\nSNDCTL_DSP_STEREO: Bad file descriptor\nSNDCTL_DSP_SPEED: Bad file descriptor\nERROR:\aCannot set a sample rate')" ]
+check "no device: standard output" [ "$(cat "$work/none.out")" = "no stereo, might as well quit" ]
+ticks=$(awk '{print $14 + $15}' /proc/$pid/stat)
+check "no device: the thread paces itself ($ticks ticks of CPU)" [ "$ticks" -lt 50 ]
+stop_player
+
 # ---- window, title, class, sound ----
 start_player main
 check "window found" [ -n "$win" ]

@@ -90,10 +90,11 @@ private:
 LevelCache level_cache;
 
 inline void store(unsigned char* p, std::uint32_t l, std::uint32_t r) {
-    p[0] = static_cast<unsigned char>(l);
-    p[1] = static_cast<unsigned char>(l >> 8);
-    p[2] = static_cast<unsigned char>(r);
-    p[3] = static_cast<unsigned char>(r >> 8);
+    // Little-endian words, left then right.
+    std::uint32_t frame = (l & 0xffff) | (r << 16);
+    unsigned char bytes[4] = {static_cast<unsigned char>(frame), static_cast<unsigned char>(frame >> 8),
+                              static_cast<unsigned char>(frame >> 16), static_cast<unsigned char>(frame >> 24)};
+    std::memcpy(p, bytes, 4);
 }
 
 // One block with N partials; N is a constant so that the weights divide by

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 
+#include "phase.h"
 #include "state.h"
 
 namespace {
@@ -12,19 +13,7 @@ constexpr double power_of_two[phase_count] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 
 // Never released: the audio thread may still read it while exit() runs.
 std::vector<std::int32_t>* table_storage = nullptr;
 
-// fmod(x, 11025) wrapped into [0, 11025); a sum below twice the modulus
-// is reduced by one exact subtraction, which is what fmod gives. Partials
-// that are not finite rest at phase 0.
-inline double wrap_phase(double x) {
-    if (x >= 0.0 && x < 2.0 * phase_modulus) return x >= phase_modulus ? x - phase_modulus : x;
-    double r = std::fmod(x, phase_modulus);
-    if (r < 0.0) {
-        r += phase_modulus;
-        if (r >= phase_modulus) r = 0.0;
-    }
-    if (!(r >= 0.0 && r < phase_modulus)) r = 0.0;
-    return r;
-}
+inline double wrap_phase(double x) { return seq::wrap_phase<phase_modulus>(x); }
 
 }  // namespace
 

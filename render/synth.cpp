@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "phase.h"
+
 namespace render {
 
 namespace {
@@ -15,20 +17,7 @@ constexpr double power_of_two[max_partials] = {1, 2, 4, 8, 16, 32, 64, 128, 256,
 std::int32_t table[table_size];
 bool table_built = false;
 
-// fmod(x, 44100) for a phase sum, with the result wrapped into [0, 44100).
-// Sums below twice the modulus are reduced by one exact subtraction, which
-// is what fmod computes for them.
-inline double wrap_phase(double x) {
-    if (x >= 0.0 && x < 2.0 * modulus) return x >= modulus ? x - modulus : x;
-    double r = std::fmod(x, modulus);
-    if (r < 0.0) {
-        r += modulus;
-        if (r >= modulus) r = 0.0;
-    }
-    // An infinite or undefined frequency leaves the partial at rest.
-    if (!(r >= 0.0 && r < modulus)) r = 0.0;
-    return r;
-}
+inline double wrap_phase(double x) { return seq::wrap_phase<modulus>(x); }
 
 // floor(v) as a 32-bit integer, clamped to its range; NaN gives 0.
 inline std::int32_t floor_to_int32(double v) {

@@ -5,16 +5,8 @@ set -u
 check_bin=$1
 render_bin=$2
 examples=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/test_lib.sh"
 cd "$work"
-passes=0
-fails=0
-check() {
-    local name=$1
-    shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $name" >&2; fails=$((fails + 1)); fi
-}
 
 "$check_bin" "$examples"/*.seq >out.txt 2>err.txt
 check "examples check clean" [ $? = 0 -a ! -s err.txt ]
@@ -58,5 +50,4 @@ for f in "$examples"/*.seq mixed.seq mistake.seq; do
     check "$(basename "$f"): renderer length $want" grep -q "renderer $want," <<<"$summary"
 done
 
-echo "$passes passed, $fails failed"
-[ "$fails" = 0 ]
+finish

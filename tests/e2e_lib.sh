@@ -2,35 +2,14 @@
 # window manager, capture its sound through ALSA's file plugin, drive it
 # with xdotool and look at screenshots.
 # The caller sets bin and check_bin before sourcing.
-set -u
-work=$(mktemp -d)
+source "$(dirname "${BASH_SOURCE[0]}")/test_lib.sh"
 export HOME=$work/home
 mkdir -p "$HOME"
-passes=0
-fails=0
 pid=
 
-e2e_cleanup() {
+extra_cleanup() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null
     [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null
-    rm -rf "$work"
-}
-trap e2e_cleanup EXIT
-
-check() {  # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passes=$((passes + 1))
-    else
-        echo "FAIL: $name" >&2
-        fails=$((fails + 1))
-    fi
-}
-
-finish() {
-    echo "$passes passed, $fails failed"
-    [ "$fails" = 0 ]
 }
 
 openbox --sm-disable >/dev/null 2>&1 &

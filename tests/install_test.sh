@@ -5,15 +5,7 @@
 set -u
 build=$1
 sanitized=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-passes=0
-fails=0
-check() {
-    local name=$1
-    shift
-    if "$@"; then passes=$((passes + 1)); else echo "FAIL: $name" >&2; fails=$((fails + 1)); fi
-}
+source "$(dirname "$0")/test_lib.sh"
 
 DESTDIR=$work/root cmake --install "$build" >/dev/null
 prefix=$work/root$(awk -F= '/^CMAKE_INSTALL_PREFIX:/ {print $2}' "$build/CMakeCache.txt")
@@ -56,5 +48,4 @@ else
     fi
 fi
 
-echo "$passes passed, $fails failed"
-[ "$fails" = 0 ]
+finish

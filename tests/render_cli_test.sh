@@ -4,22 +4,8 @@
 set -u
 bin=$1
 examples=$2
-work=$(mktemp -d)
-trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+source "$(dirname "$0")/test_lib.sh"
 cd "$work"
-fails=0
-passes=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-    local name=$1
-    shift
-    if "$@"; then
-        passes=$((passes + 1))
-    else
-        echo "FAIL: $name" >&2
-        fails=$((fails + 1))
-    fi
-}
 
 run() {  # run ARGS...: sets status, out, err
     "$bin" "$@" >out.txt 2>err.txt
@@ -103,5 +89,4 @@ if command -v script >/dev/null; then
     check "same bytes with progress" [ "$(size three.wav)" = $((44 + 176400 * 3)) ]
 fi
 
-echo "$passes passed, $fails failed"
-[ "$fails" = 0 ]
+finish

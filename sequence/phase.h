@@ -1,0 +1,25 @@
+// Phase arithmetic both tone generators share: the remainder that keeps a
+// partial's phase inside one table cycle.
+#pragma once
+
+#include <cmath>
+
+namespace seq {
+
+// fmod(x, M) wrapped into [0, M). A sum below 2M is reduced by one exact
+// subtraction, which is what fmod computes for it; a negative remainder is
+// moved up a cycle, and a partial that is not finite rests at phase 0, so
+// no table read ever leaves the cycle.
+template <double M>
+inline double wrap_phase(double x) {
+    if (x >= 0.0 && x < 2.0 * M) return x >= M ? x - M : x;
+    double r = std::fmod(x, M);
+    if (r < 0.0) {
+        r += M;
+        if (r >= M) r = 0.0;
+    }
+    if (!(r >= 0.0 && r < M)) r = 0.0;
+    return r;
+}
+
+}  // namespace seq

@@ -346,12 +346,6 @@ Report check_sequence(std::FILE* in) {
     return r;
 }
 
-std::string clock_text(std::int64_t seconds) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    return buf;
-}
 
 std::string plot_svg(const Report& r, const std::string& title) {
     const double width = 800, height = 360, left = 60, right = 60, top = 40, bottom = 40;
@@ -396,7 +390,7 @@ std::string plot_svg(const Report& r, const std::string& title) {
                fmt(v) + "</text>\n";
         double t = total * i / 4;
         svg += "<text x=\"" + fmt(x(t)) + "\" y=\"" + fmt(height - bottom + 16) + "\" text-anchor=\"middle\">" +
-               clock_text(static_cast<std::int64_t>(t)) + "</text>\n";
+               seq::clock_text(static_cast<std::int64_t>(t)) + "</text>\n";
     }
     svg += "<text x=\"" + fmt(left) + "\" y=\"" + fmt(top - 8) + "\" fill=\"#1f5fbf\">beat (Hz)</text>\n";
     svg += "<text x=\"" + fmt(width - right) + "\" y=\"" + fmt(top - 8) +

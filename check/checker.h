@@ -35,8 +35,6 @@ struct Report {
 
 Report check_sequence(std::FILE* in);
 
-std::string clock_text(std::int64_t seconds);
-
 // The timeline as an SVG picture: beat and volume against time.
 std::string plot_svg(const Report& report, const std::string& title);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "checker.h"
+#include "sequence.h"
 
 namespace {
 
@@ -73,10 +74,10 @@ int main(int argc, char** argv) {
         if (!r.diagnostics.empty() && status == 0) status = 1;
         if (timeline)
             for (const auto& s : r.steps)
-                std::printf("%s  %-16s beat %6.2f  base %6.1f  volume %5.1f\n", check::clock_text(s.start).c_str(),
+                std::printf("%s  %-16s beat %6.2f  base %6.1f  volume %5.1f\n", seq::clock_text(s.start).c_str(),
                             s.command.c_str(), s.beat_from, s.base, s.volume_from);
         std::printf("%s: renderer %s, player about %s, beat %g to %g Hz\n", path,
-                    check::clock_text(r.renderer_seconds).c_str(), check::clock_text(r.player_seconds).c_str(),
+                    seq::clock_text(r.renderer_seconds).c_str(), seq::clock_text(r.player_seconds).c_str(),
                     r.beat_min, r.beat_max);
         if (plot) {
             std::FILE* out = std::fopen(plot, "w");

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "interpreter.h"
+#include "sequence.h"
 #include "synth.h"
 #include "wav.h"
 #include "writer.h"
@@ -49,12 +50,6 @@ void run_text(const std::string& text, RenderState& state, BlockSink& sink) {
     std::fclose(in);
 }
 
-std::string clock_text(std::int64_t seconds) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    return buf;
-}
 
 // Renders into the output, showing progress on a terminal.
 class RenderSink : public BlockSink {
@@ -88,8 +83,8 @@ private:
         last_ = now;
         shown_ = true;
         int percent = total_ > 0 ? static_cast<int>(done_ * 100 / total_) : 100;
-        std::fprintf(stderr, "\rrendering  %s / %s  %d%%", clock_text(done_ / blocks_per_second).c_str(),
-                     clock_text(total_ / blocks_per_second).c_str(), percent);
+        std::fprintf(stderr, "\rrendering  %s / %s  %d%%", seq::clock_text(done_ / blocks_per_second).c_str(),
+                     seq::clock_text(total_ / blocks_per_second).c_str(), percent);
         std::fflush(stderr);
     }
 

@@ -120,6 +120,13 @@ int truncate_length(double seconds) {
     return static_cast<int>(seconds);
 }
 
+std::string clock_text(std::int64_t seconds) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+    return buf;
+}
+
 Line parse_line(const LineBuffer& line) {
     Line l;
     l.tokens = tokenize(line);

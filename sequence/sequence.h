@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace seq {
@@ -59,6 +61,9 @@ int read_count(std::string_view token, std::size_t* used = nullptr);
 // The player's reading of SLIDE and HOLD lengths: a number truncated toward
 // zero, saturating at the int range (NaN gives 0).
 int truncate_length(double seconds);
+
+// A length of sequence time as HH:MM:SS (more hour digits when needed).
+std::string clock_text(std::int64_t seconds);
 
 // A parsed line: the command and its tokens.
 struct Line {

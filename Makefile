@@ -1,53 +1,95 @@
-# The two commands of the README: `make run` and `make test`. Both install
-# what they need first.
+# The two commands of the README: `make run` and `make test`. Each installs
+# what it needs first: `make run` only what building and running the player
+# takes, `make test` the test tools as well.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+PKG_BUILD  ?= build-package
 JOBS       ?= $(shell nproc)
 EXAMPLE    ?= examples/relaxation.seq
+PROGRAMS   := ambrise ambrise-render ambrise-check
+FUZZERS    := sequence_fuzz stepper_fuzz
 
-.PHONY: all deps build build-asan run render test test-asan fuzz bench install package clean
+# New build trees use Ninja: a build with nothing to do takes milliseconds.
+export CMAKE_GENERATOR ?= Ninja
+# No "Entering directory" chatter from this make or the ones CMake starts,
+# no progress lines; compiler messages still show.
+MAKEFLAGS  += --no-print-directory
+QUIET      := --no-warn-unused-cli -DCMAKE_RULE_MESSAGES=OFF -DCMAKE_TARGET_MESSAGES=OFF
+SHELL      := /bin/bash
+.SHELLFLAGS := -o pipefail -c
+# cmake-build DIR [ARGS]: a quiet build, whichever generator made the tree.
+cmake-build = cmake --build $(1) -j $(JOBS) $(2) -- \
+  $$(grep -qs '^CMAKE_GENERATOR:INTERNAL=Ninja' $(1)/CMakeCache.txt && echo --quiet || echo -s) \
+  | { grep -v '^ninja: no work to do' || true; }
 
-all: build
+.PHONY: all deps test-deps programs build build-asan run render test fuzz bench install package clean
+
+all: programs
 
 deps:
 	@bash scripts/install-deps
 
-build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS)
+test-deps:
+	@bash scripts/install-deps test
 
-build-asan: deps
-	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DAMBRISE_SANITIZE=ON >/dev/null
-	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+# The programs only. The build tree is configured once; after that CMake
+# itself notices a changed CMakeLists.txt.
+programs: deps
+	@[ -f $(BUILD)/CMakeCache.txt ] || { echo "ambrise: configuring $(BUILD)/"; \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAMBRISE_TESTS=OFF $(QUIET) >/dev/null; }
+	@echo "ambrise: building the programs in $(BUILD)/"
+	@$(call cmake-build,$(BUILD),--target $(PROGRAMS))
 
-render: build
+# Programs and tests, plain and with sanitizers.
+build: test-deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAMBRISE_TESTS=ON $(QUIET) >/dev/null
+	@$(call cmake-build,$(BUILD))
+
+build-asan: test-deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DAMBRISE_SANITIZE=ON -DAMBRISE_TESTS=ON $(QUIET) >/dev/null
+	@$(call cmake-build,$(ASAN_BUILD))
+
+render: programs
 	@bash scripts/render-example $(BUILD)/ambrise-render $(EXAMPLE) $(BUILD)/example.wav
 
-run: build
+run: programs
 	@bash scripts/run-player $(BUILD) $(EXAMPLE)
 
-test: build build-asan
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+# Both halves run whatever the other gives; the target fails if either did.
+test: test-deps
+	@bash scripts/run-tests $(BUILD) $(ASAN_BUILD) $(JOBS)
 
-fuzz: deps
-	@cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DAMBRISE_FUZZER=ON -DAMBRISE_SANITIZE=ON -DAMBRISE_PLAYER=OFF >/dev/null
-	@cmake --build build-fuzz -j $(JOBS) --target sequence_fuzz
-	@mkdir -p build-fuzz/corpus
-	build-fuzz/sequence_fuzz -max_total_time=$${FUZZ_SECONDS:-60} -timeout=10 build-fuzz/corpus tests/fuzz/corpus
+fuzz: test-deps
+	@cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DAMBRISE_FUZZER=ON -DAMBRISE_SANITIZE=ON $(QUIET) >/dev/null
+	@$(call cmake-build,$(FUZZ_BUILD),--target $(FUZZERS))
+	@for f in $(FUZZERS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$f; \
+	  echo "ambrise: fuzzing $$f for $${FUZZ_SECONDS:-60} s"; \
+	  $(FUZZ_BUILD)/$$f -max_total_time=$${FUZZ_SECONDS:-60} -timeout=10 -detect_leaks=0 \
+	    -artifact_prefix=$(FUZZ_BUILD)/$$f- $(FUZZ_BUILD)/corpus/$$f tests/fuzz/$$f examples || exit 1; \
+	done
 
-bench: build
+bench: programs
 	@bash bench/render-speed
 	@bash bench/check-speed
 	@bash bench/player-cpu
 	@PLAYER_ARGS="-colorbox 640 480" bash bench/player-cpu
 
-install: build
+install: programs
 	@cmake --install $(BUILD)
 
-package: build
-	@cd $(BUILD) && cpack -G DEB
+# A Debian package, built in its own tree for /usr with the distribution's
+# hardening flags.
+package: test-deps
+	@CPPFLAGS="$$(dpkg-buildflags --get CPPFLAGS)" CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	  cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+	    -DAMBRISE_DEBIAN=ON -DAMBRISE_TESTS=OFF $(QUIET) >/dev/null
+	@$(call cmake-build,$(PKG_BUILD))
+	@cd $(PKG_BUILD) && cpack -G DEB >cpack.log 2>&1 || { cat cpack.log; exit 1; }
+	@echo "ambrise: built $$(ls $(PKG_BUILD)/ambrise_*.deb)"
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(PKG_BUILD)

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-const char* const shared_sequence_dir = "/usr/local/share/ambrise";
+#ifndef AMBRISE_SHARED_DIR
+#define AMBRISE_SHARED_DIR "/usr/local/share/ambrise"
+#endif
+const char* const shared_sequence_dir = AMBRISE_SHARED_DIR;
 
 Options parse_options(int argc, char** argv, int harmonics) {
     Options o;

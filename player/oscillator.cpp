@@ -13,7 +13,7 @@ constexpr double power_of_two[phase_count] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 
 // Never released: the audio thread may still read it while exit() runs.
 std::vector<std::int32_t>* table_storage = nullptr;
 
-inline double wrap_phase(double x) { return seq::wrap_phase<phase_modulus>(x); }
+inline double wrap_phase(double x) { return seq::wrap_phase(x, phase_modulus); }
 
 }  // namespace
 

@@ -17,7 +17,7 @@ constexpr double power_of_two[max_partials] = {1, 2, 4, 8, 16, 32, 64, 128, 256,
 std::int32_t table[table_size];
 bool table_built = false;
 
-inline double wrap_phase(double x) { return seq::wrap_phase<modulus>(x); }
+inline double wrap_phase(double x) { return seq::wrap_phase(x, modulus); }
 
 // floor(v) as a 32-bit integer, clamped to its range; NaN gives 0.
 inline std::int32_t floor_to_int32(double v) {

@@ -1,6 +1,7 @@
 // Fuzz target for the player's sequence stepper and fader: any bytes, played
-// as a sequence second by second on real adjustments, without a display.
-// Sliders and volume must stay in range, and nothing may fault.
+// as a sequence second by second on real adjustments, without a display,
+// and a few frames of sound and the color box's colour for every second.
+// The volume and the colour must stay in range, and nothing may fault.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -8,7 +9,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "colorbox.h"
 #include "logic.h"
+#include "oscillator.h"
 #include "player_reset.h"
 #include "state.h"
 
@@ -37,12 +40,23 @@ void remove_timer(unsigned& id) {
 
 constexpr int max_seconds = 400;    // of simulated play per input
 constexpr int fade_ticks = 4;       // of the 100 a second, enough to end short fades
+constexpr int frames = 16;          // of sound per second, as the audio thread makes them
+
+// What the audio thread and the color box make of the state just now.
+void sound_and_colour() {
+    unsigned char left = 0, right = 0;
+    for (int i = 0; i < frames; ++i) compute_frame(player.sine_table, left, right);
+    double distance = phase_distance(player.left_phase[0].load(), player.right_phase[0].load(), 0.0);
+    if (!(distance >= 0.0 && distance <= 0.5)) __builtin_trap();
+    (void)color_for_distance(distance);
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static bool ready = [] {
         exit_player = throw_exit;
+        build_sine_table(11025);
         player.beat_adjustment = adjustment(30, 0, 40, &player.beat_hz);
         player.base_adjustment = adjustment(700, 50, 1000, &player.base_hz);
         player.volume_adjustment = adjustment(50, 0, 100, &player.volume);
@@ -71,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             player.step_seconds.store(static_cast<int>(now < INT32_MAX ? now : INT32_MAX));
             clock_tick(nullptr);
             for (int i = 0; i < fade_ticks && player.fade_timer; ++i) fade_tick(nullptr);
+            sound_and_colour();
             double volume = player.volume.load();
             if (!(volume >= 0.0 && volume <= 100.0)) __builtin_trap();
         }

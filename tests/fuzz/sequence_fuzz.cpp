@@ -10,6 +10,7 @@
 #include "interpreter.h"
 #include "sequence.h"
 #include "synth.h"
+#include "wav.h"
 #include "writer.h"
 
 namespace {
@@ -71,6 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     render::run_sequence(in, played, sink);
 
     if (report.renderer_seconds * 10 != counter.total) __builtin_trap();   // both agree on the length
+
+    // The header the renderer writes for that length: 0.1 s is 4410 frames of 4 bytes.
+    auto blocks = static_cast<std::uint64_t>(counter.total);
+    std::uint64_t bytes = blocks < UINT64_MAX / 17640 - 1 ? 44 + blocks * 17640 : UINT64_MAX;
+    bool rf64 = render::needs_rf64(bytes);
+    if (render::header_bytes(rf64, bytes).size() != (rf64 ? render::rf64_header_size : render::wav_header_size))
+        __builtin_trap();
     std::fclose(in);
     return 0;
 }

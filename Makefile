@@ -83,7 +83,7 @@ install: programs
 # A Debian package, built in its own tree for /usr with the distribution's
 # hardening flags.
 package: test-deps
-	@CPPFLAGS="$$(dpkg-buildflags --get CPPFLAGS)" CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	@CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
 	  cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
 	    -DAMBRISE_DEBIAN=ON -DAMBRISE_TESTS=OFF $(QUIET) >/dev/null

@@ -73,18 +73,32 @@ Invisible invisible_at(std::string_view s, std::size_t i) {
     return {};
 }
 
-// A token as it can be shown: invisible characters by name.
+// The length of the UTF-8 character at s[i], or 0 if the bytes are none.
+std::size_t utf8_length(std::string_view s, std::size_t i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+    return n;
+}
+
+// A token as it can be shown: invisible characters by name, bytes that
+// are no text by their value.
 std::string printable(std::string_view s) {
     std::string out;
     for (std::size_t i = 0; i < s.size();) {
         Invisible v = invisible_at(s, i);
-        if (v.length == 0) {
-            out += s[i++];
+        std::size_t n = v.length == 0 ? utf8_length(s, i) : 0;
+        if (n > 0) {
+            out.append(s.substr(i, n));
+            i += n;
         } else {
-            if (std::strcmp(v.name, "control character") == 0) {
+            if (v.length == 0 || std::strcmp(v.name, "control character") == 0) {
                 char hex[8];
                 std::snprintf(hex, sizeof hex, "<0x%02X>", static_cast<unsigned char>(s[i]));
                 out += hex;
+                v.length = 1;
             } else {
                 out += std::string("<") + v.name + ">";
             }

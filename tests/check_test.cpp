@@ -61,6 +61,7 @@ TEST(Checker, EachWarningWithItsPlace) {
         {"HOLD 10\xC2\xA0\n", 1, 6, "'10<non-breaking space>' reads as 10"},
         {"\tHOLD 5\n", 1, 1, "an invisible tab before HOLD"},
         {"BAS\x01" "E 1\n", 1, 1, "'BAS<0x01>E'"},
+        {"\xFF\xFEH\xC3\xA9 1\n", 1, 1, "'<0xFF><0xFE>H\xC3\xA9'"},
         {"HOLD 1,5\n", 1, 6, "write 1.5 for a decimal"},
         {"SET 7,83\n", 1, 5, "write 7.83 for a decimal"},
         {"SLIDE 7,5 60\n", 1, 7, "write 7.5 for a decimal"},

@@ -536,12 +536,12 @@ private:
         }
         // Blocks lie between the first and the last, and wrapping grows with
         // the volume's size, so those two decide.
-        if (exact_mode_wraps(harmonics_, start))
-            blame_wrap(start);
-        else if (exact_mode_wraps(harmonics_, last))
+        const bool start_wraps = exact_mode_wraps(harmonics_, start), last_wraps = exact_mode_wraps(harmonics_, last);
+        if (start_wraps) blame_wrap(start);
+        if (last_wraps && (!start_wraps || std::fabs(last) > std::fabs(start)))
             warn(column(l, 0), wrap_message(last, harmonics_, true));
         Cause fade_line = here(l);
-        fade_line.warned = exact_mode_wraps(harmonics_, last);
+        fade_line.warned = last_wraps;
         step(seconds, "FADE " + number_text(target) + " " + std::to_string(seconds), beat_, target);
         volume_ = after;
         volume_cause_ = fade_line;

@@ -138,6 +138,11 @@ TEST(Checker, WrapInTheRenderersExactMode) {
     r = check_text("HOLD 1\nFADE 70 10\nFADE 0 10\n");
     EXPECT_TRUE(has(r, 2, 1, "the fade reaches volume 69.8, where 3 partials wrap"));
     EXPECT_EQ(r.warnings, 1u);
+    // A fade that starts too loud and goes further is a cause of its own.
+    r = check_text("VOLUME 60\nFADE 80 10\nHOLD 5\nFADE 55 10\n");
+    EXPECT_TRUE(has(r, 1, 1, "volume 60 with 3 partials"));
+    EXPECT_TRUE(has(r, 2, 1, "the fade reaches volume 79.8"));
+    EXPECT_EQ(r.warnings, 2u);
     // The last block of FADE 52.2 1 plays at 51.98, which is clean; the
     // hold after it plays at 52.2.
     EXPECT_EQ(check_text("FADE 52.2 1\n").warnings, 0u);

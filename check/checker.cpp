@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -40,6 +41,7 @@ std::string upper(std::string_view s) {
 
 // The command word a mistyped word most likely meant, or "".
 std::string nearest_command(std::string_view word) {
+    if (word.size() > 16) return "";
     std::string u = upper(word);
     std::string best;
     int best_distance = 3;
@@ -53,17 +55,55 @@ std::string nearest_command(std::string_view word) {
     return best;
 }
 
+// A character that does not show in an editor but splits or hides a word.
+struct Invisible {
+    std::size_t length = 0;   // bytes; 0 when the character shows
+    const char* name = "";
+};
+
+Invisible invisible_at(std::string_view s, std::size_t i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == '\t') return {1, "tab"};
+    if (c == '\r') return {1, "carriage return"};
+    if (c < 32 || c == 127) return {1, "control character"};
+    std::string_view rest = s.substr(i);
+    if (rest.starts_with("\xEF\xBB\xBF")) return {3, "BOM"};
+    if (rest.starts_with("\xC2\xA0")) return {2, "non-breaking space"};
+    if (rest.starts_with("\xE2\x80\x8B")) return {3, "zero-width space"};
+    return {};
+}
+
+// The length of the UTF-8 character at s[i], or 0 if the bytes are none.
+std::size_t utf8_length(std::string_view s, std::size_t i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+    return n;
+}
+
+// A token as it can be shown: invisible characters by name, bytes that
+// are no text by their value.
 std::string printable(std::string_view s) {
     std::string out;
-    for (char c : s) {
-        if (c == '\t')
-            out += "\\t";
-        else if (c == '\r')
-            out += "\\r";
-        else if (static_cast<unsigned char>(c) < 32 || c == 127)
-            out += '?';
-        else
-            out += c;
+    for (std::size_t i = 0; i < s.size();) {
+        Invisible v = invisible_at(s, i);
+        std::size_t n = v.length == 0 ? utf8_length(s, i) : 0;
+        if (n > 0) {
+            out.append(s.substr(i, n));
+            i += n;
+        } else {
+            if (v.length == 0 || std::strcmp(v.name, "control character") == 0) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "<0x%02X>", static_cast<unsigned char>(s[i]));
+                out += hex;
+                v.length = 1;
+            } else {
+                out += std::string("<") + v.name + ">";
+            }
+            i += v.length;
+        }
         if (out.size() > 40) {
             out += "...";
             break;
@@ -84,9 +124,35 @@ std::string_view without_cr(std::string_view t) {
     return t;
 }
 
+bool all_digits(std::string_view t, bool sign_allowed) {
+    if (sign_allowed && !t.empty() && (t[0] == '-' || t[0] == '+')) t.remove_prefix(1);
+    return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool is_odd_byte(unsigned char c) { return (c < 32 && c != '\t' && c != '\n' && c != '\r') || c == 127; }
+
+// Where a warning points, and which of the lines that set the volume or the
+// partial count came last.
+struct Cause {
+    long line = 0, column = 0;   // 0: the programs' defaults
+    std::uint64_t order = 0;
+    bool warned = false;
+};
+
+std::string wrap_message(double volume, int harmonics, bool fade = false) {
+    std::string partials = std::to_string(harmonics) + (harmonics == 1 ? " partial" : " partials");
+    std::string limit = " past the 16-bit range in the renderer's default mode (at most " +
+                        std::to_string(wrap_free_volume(harmonics)) + " with " + partials +
+                        "): ambrise-render --clean renders it cleanly";
+    if (fade)
+        return "the fade reaches volume " + number_text(volume) + ", where " + partials +
+               (harmonics == 1 ? " wraps" : " wrap") + limit;
+    return "volume " + number_text(volume) + " with " + partials + " wraps" + limit;
+}
+
 class Checker {
 public:
-    explicit Checker(Report& r) : report_(r) {}
+    Checker(Report& r, const Options& o) : report_(r), options_(o) {}
 
     void run(std::FILE* in) {
         seq::LineBuffer buffer;
@@ -94,7 +160,19 @@ public:
         long offset = 0;   // of this piece within its physical line
         bool ended = false;
         bool warned_after_end = false;
+        std::int64_t bytes = 0, lines = 0, odd = 0;
+        errno = 0;
         while (seq::read_line(in, buffer)) {
+            bytes += static_cast<std::int64_t>(buffer.length);
+            if (buffer.newline) ++lines;
+            if (bytes > options_.max_bytes || lines > options_.max_lines) {
+                report_.too_large = true;
+                report_.too_many_lines = lines > options_.max_lines;
+                break;
+            }
+            for (std::size_t i = 0; i < buffer.length; ++i)
+                odd += is_odd_byte(static_cast<unsigned char>(buffer.text[i]));
+
             bool continued = offset > 0;
             line_ = line;
             offset_ = offset;
@@ -107,33 +185,53 @@ public:
                 ++line;
             }
             seq::Line parsed = seq::parse_line(buffer);
+            nul_ = std::memchr(buffer.text, '\0', buffer.length) != nullptr;
             if (ended) {
                 if (!warned_after_end && parsed.tokens.count > 0) {
                     warn(column(parsed, 0), "never read: the sequence ended above");
                     warned_after_end = true;
                 }
-                continue;
+            } else {
+                ended = line_command(parsed);
             }
-            ended = line_command(parsed);
+            // Text has hardly any control bytes; a sound file or an
+            // executable is full of them.
+            if (odd >= 16 && odd * 20 >= bytes && report_.warnings >= options_.binary_warnings) {
+                report_.not_text = true;
+                break;
+            }
         }
+        if (!report_.too_large && !report_.not_text && std::ferror(in)) report_.read_error = errno ? errno : EIO;
+        std::stable_sort(report_.diagnostics.begin(), report_.diagnostics.end(),
+                         [](const Diagnostic& a, const Diagnostic& b) {
+                             return a.line != b.line ? a.line < b.line : a.column < b.column;
+                         });
     }
 
 private:
     long column(const seq::Line& l, int token) const {
         return offset_ + static_cast<long>(l.tokens.column[token]) + 1;
     }
-    void warn(long col, const std::string& message) { report_.diagnostics.push_back({line_, col, message}); }
+    void warn(long col, const std::string& message) { warn_at(line_, col, message); }
+    void warn_at(long line, long col, const std::string& message) {
+        ++report_.warnings;
+        if (report_.diagnostics.size() < options_.max_diagnostics) report_.diagnostics.push_back({line, col, message});
+    }
 
     void beat_seen(double b) {
         report_.beat_min = std::min(report_.beat_min, b);
         report_.beat_max = std::max(report_.beat_max, b);
+    }
+    void volume_seen(double v) {
+        report_.volume_min = std::min(report_.volume_min, v);
+        report_.volume_max = std::max(report_.volume_max, v);
     }
 
     // A number argument; warns when it does not read as written.
     double number(const seq::Line& l, int i, const char* what) {
         std::string_view t = without_cr(l.tokens.arg(i));
         if (l.tokens.arg(i).empty()) {
-            warn(last_column(l), std::string("missing ") + what + ": read as 0");
+            warn(end_column(l), std::string("missing ") + what + ": read as 0");
             return 0.0;
         }
         std::size_t used = 0;
@@ -155,7 +253,7 @@ private:
     Length length(const seq::Line& l, int i, bool player_reads_number) {
         std::string_view t = without_cr(l.tokens.arg(i));
         if (l.tokens.arg(i).empty()) {
-            warn(last_column(l), "missing length: read as 0");
+            warn(end_column(l), "missing length: read as 0");
             return {0, 0};
         }
         long col = column(l, i + 1);
@@ -178,16 +276,30 @@ private:
         return {whole, player};
     }
 
-    long last_column(const seq::Line& l) const {
+    // Just after the last character of the line: where a missing argument
+    // would have stood.
+    long end_column(const seq::Line& l) const {
         int last = l.tokens.count - 1;
-        return column(l, last) + static_cast<long>(l.tokens.token[last].size()) + 1;
+        return column(l, last) + static_cast<long>(without_cr(l.tokens.token[last]).size());
     }
 
     void extra_tokens(const seq::Line& l, int arguments) {
-        if (l.tokens.count > arguments + 1)
-            warn(column(l, arguments + 1), "'" + printable(without_cr(l.tokens.token[arguments + 1])) +
-                                               "' is more than " + seq::command_name(l.command) +
-                                               " takes: ignored");
+        if (l.tokens.count <= arguments + 1) return;
+        // A decimal comma: "1,5" is two tokens, so the command takes 1 and
+        // leaves a token over.
+        for (int i = 1; i + 1 < l.tokens.count; ++i) {
+            std::string_view a = l.tokens.token[i], b = without_cr(l.tokens.token[i + 1]);
+            if (a.data() + a.size() + 1 == b.data() && a.data()[a.size()] == ',' && all_digits(a, true) &&
+                all_digits(b, false)) {
+                std::string joined = std::string(a) + "," + std::string(b);
+                warn(column(l, i), "'" + joined + "' reads as two numbers, " + std::string(a) + " and " +
+                                       std::string(b) + ", since a comma separates: write " + std::string(a) +
+                                       "." + std::string(b) + " for a decimal");
+                return;
+            }
+        }
+        warn(column(l, arguments + 1), "'" + printable(without_cr(l.tokens.token[arguments + 1])) +
+                                           "' is more than " + seq::command_name(l.command) + " takes: ignored");
     }
 
     void beat_range(long col, double beat) {
@@ -200,19 +312,41 @@ private:
         std::string_view w = l.tokens.word();
         long col = column(l, 0);
         if (l.tokens.count == 0) {
-            warn(1, "empty line: no command (the player spends a second on it)");
+            if (nul_)
+                warn(offset_ + 1, "a NUL byte ends the text of the line: it reads as empty");
+            else
+                warn(offset_ + 1, "empty line: no command (the player spends a second on it)");
             return;
         }
         if (w[0] == '#') return;   // a note for the reader
-        std::size_t tab = w.find('\t'), cr = w.find('\r');
-        std::string head(w.substr(0, std::min(tab, cr)));
+        // Invisible characters before the word or joined to it.
+        std::size_t start = 0;
+        Invisible lead;
+        for (Invisible v; start < w.size() && (v = invisible_at(w, start)).length > 0; start += v.length)
+            if (lead.length == 0) lead = v;
+        std::size_t end = start;
+        while (end < w.size() && invisible_at(w, end).length == 0) ++end;
+        std::string head(w.substr(start, end - start));
         if (seq::command_for(head) != Command::None) {
-            if (tab != std::string_view::npos && (cr == std::string_view::npos || tab < cr))
-                warn(col + static_cast<long>(tab), "a tab joins " + head +
-                                                       " to its argument: the line is not recognised (use a space)");
-            else
-                warn(col + static_cast<long>(cr), "a carriage return (DOS line end) after " + head +
-                                                      ": the line is not recognised");
+            if (lead.length > 0) {
+                std::string what = std::strcmp(lead.name, "BOM") == 0 ? "an invisible byte-order mark (BOM)"
+                                                                       : std::string("an invisible ") + lead.name;
+                warn(col, what + " before " + head + ": the line is not recognised" +
+                              (std::strcmp(lead.name, "BOM") == 0 ? " (save the file without it)" : ""));
+            } else {
+                Invisible joint = invisible_at(w, end);
+                long at = col + static_cast<long>(end);
+                if (std::strcmp(joint.name, "tab") == 0)
+                    warn(at, "a tab joins " + head + " to its argument: the line is not recognised (use a space)");
+                else if (std::strcmp(joint.name, "carriage return") == 0)
+                    warn(at, "a carriage return (DOS line end) after " + head + ": the line is not recognised");
+                else if (std::strcmp(joint.name, "non-breaking space") == 0)
+                    warn(at, "a non-breaking space joins " + head +
+                                 " to its argument: the line is not recognised (use a plain space)");
+                else
+                    warn(at, std::string("an invisible ") + joint.name + " after " + head +
+                                 ": the line is not recognised");
+            }
             return;
         }
         std::string suggestion = nearest_command(head.empty() ? w : std::string_view(head));
@@ -226,11 +360,50 @@ private:
 
     void step(std::int64_t seconds, const std::string& command, double beat_to, double volume_to) {
         // The range is of the beats heard: those of timed steps.
-        if (report_.steps.empty()) report_.beat_min = report_.beat_max = beat_;
+        if (report_.renderer_seconds == 0 && report_.steps.empty()) {
+            report_.beat_min = report_.beat_max = beat_;
+            report_.volume_min = report_.volume_max = volume_;
+        }
         beat_seen(beat_);
         beat_seen(beat_to);
-        report_.steps.push_back({report_.renderer_seconds, seconds, command, beat_, beat_to, volume_, volume_to, base_});
-        report_.renderer_seconds += seconds;
+        volume_seen(volume_);
+        volume_seen(volume_to);
+        Step s{report_.renderer_seconds, seconds, command, beat_, beat_to, volume_, volume_to, base_};
+        if (options_.on_step) options_.on_step(s);
+        report_.steps.push_back(std::move(s));
+        report_.renderer_seconds =
+            seconds > INT64_MAX - report_.renderer_seconds ? INT64_MAX : report_.renderer_seconds + seconds;
+        if (report_.steps.size() > std::max<std::size_t>(options_.max_steps, 2)) merge_steps();
+    }
+
+    // Halves the kept steps by joining neighbours: the plot keeps its shape.
+    void merge_steps() {
+        auto& steps = report_.steps;
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i + 1 < steps.size(); i += 2) {
+            Step joined = steps[i];
+            const Step& next = steps[i + 1];
+            joined.length = next.start + next.length - joined.start;
+            joined.beat_to = next.beat_to;
+            joined.volume_to = next.volume_to;
+            joined.command.clear();
+            steps[kept++] = std::move(joined);
+        }
+        if (steps.size() % 2) steps[kept++] = std::move(steps.back());
+        steps.resize(kept);
+    }
+
+    Cause here(const seq::Line& l) {
+        return {line_, column(l, 0), ++order_, false};
+    }
+
+    // The renderer's default mode wraps at this volume: blame the line that
+    // set the volume or the partial count last, once.
+    void blame_wrap(double volume) {
+        Cause& c = volume_cause_.order > harmonics_cause_.order ? volume_cause_ : harmonics_cause_;
+        if (c.warned || c.line == 0) return;
+        c.warned = true;
+        warn_at(c.line, c.column, wrap_message(volume, harmonics_));
     }
 
     // Returns true when the line ends the sequence.
@@ -270,6 +443,7 @@ private:
                 if (!std::isfinite(v)) return false;
                 if (v < 0 || v > 100) warn(column(l, 1), "volume " + number_text(v) + " is limited to 0 to 100");
                 volume_ = std::clamp(v, 0.0, 100.0);
+                volume_cause_ = here(l);
                 return false;
             }
             case Command::Harmonics: {
@@ -277,13 +451,17 @@ private:
                 std::size_t used = 0;
                 int n = seq::read_count(t, &used);
                 if (l.tokens.arg(0).empty())
-                    warn(last_column(l), "missing count: read as 0, which silences the tone");
+                    warn(end_column(l), "missing count: read as 0, which silences the tone");
                 else if (used == 0)
                     warn(column(l, 1), "'" + printable(t) + "' is not a whole number: read as 0, which silences the tone");
                 else if (used < t.size())
                     warn(column(l, 1), "'" + printable(t) + "' reads as " + std::to_string(n) + ": the rest is ignored");
-                if (n >= 10)
+                if (n >= 10) {
                     warn(column(l, 1), "HARMONICS " + std::to_string(n) + " is ignored by both programs (at most 9)");
+                } else {
+                    harmonics_ = n;
+                    harmonics_cause_ = here(l);
+                }
                 extra_tokens(l, 1);
                 ++player_time;
                 return false;
@@ -293,12 +471,18 @@ private:
                 Length s = length(l, 1, false);
                 extra_tokens(l, 2);
                 ++player_time;
+                if (s.renderer > 127) {
+                    // The player keeps the length in a signed byte.
+                    int played = static_cast<std::int8_t>(static_cast<std::uint8_t>(s.renderer & 0xFF));
+                    warn(column(l, 2), "a fade of " + std::to_string(s.renderer) + " s is read as " +
+                                           std::to_string(played) +
+                                           " by the player, which keeps at most 127 (use several fades)");
+                }
                 if (std::isfinite(target) && (target < 0 || target > 100))
                     warn(column(l, 1), "fade target " + number_text(target) +
                                            " is outside 0 to 100: the renderer goes past the limit, the player stops there");
                 if (!std::isfinite(target) || s.renderer <= 0) return false;
-                step(s.renderer, "FADE " + number_text(target) + " " + std::to_string(s.renderer), beat_, target);
-                volume_ = target;
+                fade(l, target, s.renderer);
                 return false;
             }
             case Command::Slide: {
@@ -309,6 +493,7 @@ private:
                 if (!std::isfinite(target)) return false;
                 beat_range(column(l, 1), target);
                 if (s.renderer <= 0) return false;
+                if (exact_mode_wraps(harmonics_, volume_)) blame_wrap(volume_);
                 step(s.renderer, "SLIDE " + number_text(target) + " " + std::to_string(s.renderer), target, volume_);
                 beat_ = target;
                 return false;
@@ -317,7 +502,10 @@ private:
                 Length s = length(l, 0, true);
                 extra_tokens(l, 1);
                 player_time += s.player > 0 ? s.player : 1;
-                if (s.renderer > 0) step(s.renderer, "HOLD " + std::to_string(s.renderer), beat_, volume_);
+                if (s.renderer > 0) {
+                    if (exact_mode_wraps(harmonics_, volume_)) blame_wrap(volume_);
+                    step(s.renderer, "HOLD " + std::to_string(s.renderer), beat_, volume_);
+                }
                 return false;
             }
             case Command::Pause:
@@ -333,44 +521,145 @@ private:
         return false;
     }
 
+    // FADE as the renderer runs it: block i at the starting volume plus i
+    // steps, added one by one; the volume ends one step past the last block.
+    void fade(const seq::Line& l, double target, std::int64_t seconds) {
+        const std::int64_t blocks = 10 * seconds;
+        const double start = volume_, increment = (target - start) / static_cast<double>(blocks);
+        double last = start, after;
+        if (blocks <= 10'000'000) {
+            for (std::int64_t i = 1; i < blocks; ++i) last += increment;
+            after = last + increment;
+        } else {   // too many to add up in reasonable time: near enough
+            last = start + static_cast<double>(blocks - 1) * increment;
+            after = start + static_cast<double>(blocks) * increment;
+        }
+        // Blocks lie between the first and the last, and wrapping grows with
+        // the volume's size, so those two decide.
+        const bool start_wraps = exact_mode_wraps(harmonics_, start), last_wraps = exact_mode_wraps(harmonics_, last);
+        if (start_wraps) blame_wrap(start);
+        if (last_wraps && (!start_wraps || std::fabs(last) > std::fabs(start)))
+            warn(column(l, 0), wrap_message(last, harmonics_, true));
+        Cause fade_line = here(l);
+        fade_line.warned = last_wraps;
+        step(seconds, "FADE " + number_text(target) + " " + std::to_string(seconds), beat_, target);
+        volume_ = after;
+        volume_cause_ = fade_line;
+    }
+
     Report& report_;
+    const Options& options_;
     long line_ = 0, offset_ = 0;
     double beat_ = 10.0, base_ = 300.0, volume_ = 50.0;
+    int harmonics_ = 3;
+    bool nul_ = false;   // the line holds a NUL byte
+    Cause volume_cause_, harmonics_cause_;
+    std::uint64_t order_ = 0;
 };
+
+// The largest sum of n weighted partials: S_n = sum of 32768 / (k + 1).
+long partial_sum(int harmonics) {
+    long s = 0;
+    for (int k = 0; k < harmonics && k < 10; ++k) s += 32768 / (k + 1);
+    return s;
+}
 
 }  // namespace
 
-Report check_sequence(std::FILE* in) {
+bool exact_mode_wraps(int harmonics, double volume) {
+    if (!std::isfinite(volume)) return false;
+    long half = partial_sum(harmonics) / 2;
+    // The renderer's sample: floor((half + 32768) * volume / 100) for half
+    // within +-S_n/2; the extremes decide.
+    double high = std::floor(static_cast<double>(32768 + half) * volume / 100.0);
+    double low = std::floor(static_cast<double>(32768 - half) * volume / 100.0);
+    return std::max(high, low) > 32767.0 || std::min(high, low) < -32768.0;
+}
+
+int wrap_free_volume(int harmonics) {
+    int v = 100;
+    while (v > 0 && exact_mode_wraps(harmonics, v)) --v;
+    return v;
+}
+
+Report check_sequence(std::FILE* in, const Options& options) {
     Report r;
-    Checker(r).run(in);
+    Checker(r, options).run(in);
     return r;
 }
 
+namespace {
+
+// Plotting works on values a picture can hold.
+double plottable(double v) {
+    if (std::isnan(v)) return 0.0;
+    return std::clamp(v, -1e12, 1e12);
+}
+
+// A round step of 1, 2 or 5 times a power of ten giving at most about
+// `ticks` intervals over the range.
+double round_step(double range, int ticks) {
+    double raw = range / ticks;
+    if (!(raw > 0)) return 1.0;
+    double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * magnitude >= raw) return m * magnitude;
+    return 10.0 * magnitude;
+}
+
+// A round step of time: seconds, minutes, hours as a clock counts them.
+double time_step(double total) {
+    static const double steps[] = {1,   2,    5,    10,   15,   30,    60,    120,   300,  600,
+                                   900, 1200, 1800, 3600, 7200, 10800, 21600, 43200, 86400};
+    for (double s : steps)
+        if (total / s <= 6) return s;
+    return 86400 * round_step(total / 86400, 6);
+}
+
+struct Axis {
+    double bottom, top, step;
+};
+
+Axis round_axis(double low, double high, int ticks) {
+    double step = round_step(high - low, ticks);
+    return {std::floor(low / step) * step, std::ceil(high / step) * step, step};
+}
+
+std::string fmt(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f", v);
+    return buf;
+}
+
+std::string escape(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        if (c == '<') escaped += "&lt;";
+        else if (c == '>') escaped += "&gt;";
+        else if (c == '&') escaped += "&amp;";
+        else if (c == '"') escaped += "&quot;";
+        else if (static_cast<unsigned char>(c) >= 32) escaped += c;
+    }
+    return escaped;
+}
+
+}  // namespace
 
 std::string plot_svg(const Report& r, const std::string& title) {
     const double width = 800, height = 360, left = 60, right = 60, top = 40, bottom = 40;
     const double plot_w = width - left - right, plot_h = height - top - bottom;
-    double total = static_cast<double>(std::max<std::int64_t>(r.renderer_seconds, 1));
-    double beat_top = std::max(40.0, std::ceil(r.beat_max));
-    double beat_bottom = std::min(0.0, std::floor(r.beat_min));
+    const double total = static_cast<double>(std::max<std::int64_t>(r.renderer_seconds, 1));
+    const Axis beat = round_axis(std::min(0.0, plottable(r.beat_min)), std::max(40.0, plottable(r.beat_max)), 5);
+    const Axis volume =
+        round_axis(std::min(0.0, plottable(r.volume_min)), std::max(100.0, plottable(r.volume_max)), 5);
     auto x = [&](double t) { return left + plot_w * t / total; };
-    auto y_beat = [&](double b) { return top + plot_h * (beat_top - b) / (beat_top - beat_bottom); };
-    auto y_volume = [&](double v) { return top + plot_h * (100.0 - std::clamp(v, 0.0, 100.0)) / 100.0; };
-    auto fmt = [](double v) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.1f", v);
-        return std::string(buf);
-    };
-    std::string escaped;
-    for (char c : title) {
-        if (c == '<') escaped += "&lt;";
-        else if (c == '>') escaped += "&gt;";
-        else if (c == '&') escaped += "&amp;";
-        else if (static_cast<unsigned char>(c) >= 32) escaped += c;
-    }
+    auto y_on = [&](const Axis& a, double v) { return top + plot_h * (a.top - plottable(v)) / (a.top - a.bottom); };
+    auto y_beat = [&](double b) { return y_on(beat, b); };
+    auto y_volume = [&](double v) { return y_on(volume, v); };
+
     std::string beat_points, volume_points;
     for (const Step& s : r.steps) {
-        double t0 = static_cast<double>(s.start), t1 = static_cast<double>(s.start + s.length);
+        double t0 = static_cast<double>(s.start), t1 = t0 + static_cast<double>(s.length);
         beat_points += fmt(x(t0)) + "," + fmt(y_beat(s.beat_from)) + " " + fmt(x(t1)) + "," + fmt(y_beat(s.beat_to)) + " ";
         volume_points +=
             fmt(x(t0)) + "," + fmt(y_volume(s.volume_from)) + " " + fmt(x(t1)) + "," + fmt(y_volume(s.volume_to)) + " ";
@@ -379,16 +668,25 @@ std::string plot_svg(const Report& r, const std::string& title) {
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"360\" viewBox=\"0 0 800 360\" "
            "font-family=\"sans-serif\" font-size=\"12\">\n";
     svg += "<rect width=\"800\" height=\"360\" fill=\"white\"/>\n";
-    svg += "<text x=\"400\" y=\"22\" text-anchor=\"middle\" font-size=\"14\">" + escaped + "</text>\n";
+    svg += "<text x=\"400\" y=\"22\" text-anchor=\"middle\" font-size=\"14\">" + escape(title) + "</text>\n";
     svg += "<rect x=\"" + fmt(left) + "\" y=\"" + fmt(top) + "\" width=\"" + fmt(plot_w) + "\" height=\"" +
            fmt(plot_h) + "\" fill=\"none\" stroke=\"#888\"/>\n";
-    for (int i = 0; i <= 4; ++i) {
-        double b = beat_bottom + (beat_top - beat_bottom) * i / 4, v = 25.0 * i;
-        svg += "<text x=\"" + fmt(left - 6) + "\" y=\"" + fmt(y_beat(b) + 4) + "\" text-anchor=\"end\" fill=\"#1f5fbf\">" +
-               fmt(b) + "</text>\n";
+    auto ticks = [](const Axis& a) { return static_cast<int>(std::lround((a.top - a.bottom) / a.step)); };
+    for (int i = 0, n = ticks(beat); i <= n && i <= 20; ++i) {
+        double b = beat.bottom + beat.step * i;
+        svg += "<text x=\"" + fmt(left - 6) + "\" y=\"" + fmt(y_beat(b) + 4) +
+               "\" text-anchor=\"end\" fill=\"#1f5fbf\">" + number_text(b) + "</text>\n";
+    }
+    for (int i = 0, n = ticks(volume); i <= n && i <= 20; ++i) {
+        double v = volume.bottom + volume.step * i;
         svg += "<text x=\"" + fmt(width - right + 6) + "\" y=\"" + fmt(y_volume(v) + 4) + "\" fill=\"#c06000\">" +
-               fmt(v) + "</text>\n";
-        double t = total * i / 4;
+               number_text(v) + "</text>\n";
+    }
+    const double t_step = time_step(total);
+    for (int i = 0; i * t_step <= total && i <= 20; ++i) {
+        double t = i * t_step;
+        svg += "<line x1=\"" + fmt(x(t)) + "\" y1=\"" + fmt(height - bottom) + "\" x2=\"" + fmt(x(t)) + "\" y2=\"" +
+               fmt(height - bottom + 4) + "\" stroke=\"#888\"/>\n";
         svg += "<text x=\"" + fmt(x(t)) + "\" y=\"" + fmt(height - bottom + 16) + "\" text-anchor=\"middle\">" +
                seq::clock_text(static_cast<std::int64_t>(t)) + "</text>\n";
     }
@@ -399,6 +697,17 @@ std::string plot_svg(const Report& r, const std::string& title) {
         svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"2\" points=\"" + beat_points + "\"/>\n";
         svg += "<polyline fill=\"none\" stroke=\"#c06000\" stroke-width=\"2\" stroke-dasharray=\"6 3\" points=\"" +
                volume_points + "\"/>\n";
+    }
+    // The renderer carries a fade past 0 to 100; the player stops there.
+    for (double limit : {100.0, 0.0}) {
+        bool beyond = limit > 0 ? r.volume_max > 100.0 : r.volume_min < 0.0;
+        if (!beyond) continue;
+        svg += "<line x1=\"" + fmt(left) + "\" y1=\"" + fmt(y_volume(limit)) + "\" x2=\"" + fmt(width - right) +
+               "\" y2=\"" + fmt(y_volume(limit)) + "\" stroke=\"#c06000\" stroke-dasharray=\"2 4\"/>\n";
+        svg += "<text x=\"" + fmt(width - right - 4) + "\" y=\"" + fmt(y_volume(limit) + (limit > 0 ? -4 : 14)) +
+               "\" text-anchor=\"end\" fill=\"#c06000\">player stops at " + number_text(limit) +
+               "; renderer plays " + number_text(limit > 0 ? plottable(r.volume_max) : plottable(r.volume_min)) +
+               "</text>\n";
     }
     svg += "</svg>\n";
     return svg;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,8 @@ struct Diagnostic {
     std::string message;
 };
 
-// One timed step as the renderer runs it.
+// One timed step as the renderer runs it. Past Options::max_steps,
+// neighbouring steps are merged (command empty), which keeps the shape.
 struct Step {
     std::int64_t start;   // seconds from the start of the render
     std::int64_t length;
@@ -25,15 +27,42 @@ struct Step {
     double base;
 };
 
+struct Options {
+    std::size_t max_diagnostics = 100;   // kept; the rest are only counted
+    std::size_t max_steps = 4096;        // kept for the plot
+    // A sequence is a few hundred lines: far more is no sequence.
+    std::int64_t max_lines = 10'000'000;
+    std::int64_t max_bytes = std::int64_t{1} << 30;
+    // Warnings after which a file that is not text is given up.
+    std::size_t binary_warnings = 20;
+    // Sees every timed step as it is found (the timeline).
+    std::function<void(const Step&)> on_step;
+};
+
 struct Report {
-    std::vector<Diagnostic> diagnostics;
+    std::vector<Diagnostic> diagnostics;   // the first max_diagnostics, by line
+    std::size_t warnings = 0;               // all of them
     std::vector<Step> steps;
     std::int64_t renderer_seconds = 0;
     std::int64_t player_seconds = 0;
     double beat_min = 10.0, beat_max = 10.0;
+    double volume_min = 50.0, volume_max = 50.0;   // as the renderer plays it
+    bool not_text = false;     // given up: many NUL or control bytes
+    bool too_large = false;    // refused: more than max_lines or max_bytes
+    bool too_many_lines = false;   // of the two, the lines
+    int read_error = 0;        // errno of a failed read, or 0
+    // The checking ran to the end (the lengths above are the whole file's).
+    bool complete() const { return !not_text && !too_large && read_error == 0; }
 };
 
-Report check_sequence(std::FILE* in);
+Report check_sequence(std::FILE* in, const Options& options = {});
+
+// The largest whole volume at which the renderer's default (exact) mode
+// keeps every sample of n partials inside the 16-bit range.
+int wrap_free_volume(int harmonics);
+
+// Whether the exact mode wraps some sample of n partials at volume v.
+bool exact_mode_wraps(int harmonics, double volume);
 
 // The timeline as an SVG picture: beat and volume against time.
 std::string plot_svg(const Report& report, const std::string& title);

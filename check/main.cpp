@@ -2,19 +2,78 @@
 // it reads, in the FILE:LINE:COL form editors understand.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "checker.h"
 #include "sequence.h"
 
+#ifndef AMBRISE_VERSION
+#define AMBRISE_VERSION "2.1"
+#endif
+
 namespace {
 
-constexpr std::size_t max_shown = 100;   // per file; a binary file makes thousands
+constexpr std::size_t max_shown = 100;   // per file
 
 void usage(std::FILE* out, const char* name) {
     std::fprintf(out, "usage: %s [--timeline] [--plot OUT.svg] FILE...\n", name);
+}
+
+void help(const char* name) {
+    usage(stdout, name);
+    std::fputs("Reads Ambrise sequence files as the player and the renderer do and reports\n"
+               "what would play otherwise than it reads, as FILE:LINE:COL: warning: ...\n"
+               "Then, per file, the length of the render, the player's length and the beat range.\n"
+               "\n"
+               "  --timeline      list every timed step: start, command, beat, base, volume\n"
+               "  --plot OUT.svg  draw beat and volume against time, for the first FILE\n"
+               "  --help          show this help and exit\n"
+               "  --version       show the version and exit\n"
+               "\n"
+               "Exit status: 0 nothing to report, 1 warnings, 2 a file could not be read or was\n"
+               "refused, the plot could not be written, or the command line is wrong.\n",
+               stdout);
+}
+
+bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Writes the picture through a temporary file beside it and renames that
+// into place, so no reader ever sees half a picture and an interrupted run
+// leaves the old file whole. A device or a pipe is written directly.
+bool write_plot(const char* path, const std::string& text) {
+    struct stat st;
+    bool exists = stat(path, &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        std::FILE* out = std::fopen(path, "w");
+        if (!out) return false;
+        bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+        return std::fclose(out) == 0 && ok;
+    }
+    std::string p = path;
+    std::size_t slash = p.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : p.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
+    std::string temp = dir + (dir.back() == '/' ? "" : "/") + "." + base + ".XXXXXX";
+    int fd = mkstemp(temp.data());
+    if (fd < 0) return false;
+    mode_t mask = umask(0);
+    umask(mask);
+    bool ok = fchmod(fd, exists ? (st.st_mode & 07777) : (0666 & ~mask)) == 0;
+    for (std::size_t done = 0; ok && done < text.size();) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = close(fd) == 0 && ok;
+    ok = ok && std::rename(temp.c_str(), path) == 0;
+    if (!ok) unlink(temp.c_str());
+    return ok;
 }
 
 }  // namespace
@@ -27,10 +86,18 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "--timeline") {
             timeline = true;
-        } else if (a == "--plot" && i + 1 < argc) {
+        } else if (a == "--plot") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "%s: --plot needs the name of the picture to write: --plot OUT.svg FILE...\n",
+                             argv[0]);
+                return 2;
+            }
             plot = argv[++i];
         } else if (a == "--help" || a == "-h") {
-            usage(stdout, argv[0]);
+            help(argv[0]);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("ambrise-check %s\n", AMBRISE_VERSION);
             return 0;
         } else if (a == "--") {
             for (++i; i < argc; ++i) files.push_back(argv[i]);
@@ -43,8 +110,20 @@ int main(int argc, char** argv) {
         }
     }
     if (files.empty()) {
+        if (plot) std::fprintf(stderr, "%s: --plot %s: no sequence file to plot\n", argv[0], plot);
         usage(stderr, argv[0]);
         return 2;
+    }
+    // The picture must not replace one of the sequences, under any name.
+    struct stat plot_stat;
+    if (plot && stat(plot, &plot_stat) == 0 && S_ISREG(plot_stat.st_mode)) {
+        for (const char* path : files) {
+            struct stat in_stat;
+            if (stat(path, &in_stat) == 0 && same_file(plot_stat, in_stat)) {
+                std::fprintf(stderr, "%s: --plot %s is the sequence %s: not overwritten\n", argv[0], plot, path);
+                return 2;
+            }
+        }
     }
 
     int status = 0;
@@ -55,39 +134,60 @@ int main(int argc, char** argv) {
             status = 2;
             continue;
         }
-        check::Report r = check::check_sequence(in);
-        bool read_error = std::ferror(in);
+        check::Options options;
+        options.max_diagnostics = max_shown;
+        if (timeline)
+            options.on_step = [](const check::Step& s) {
+                std::printf("%s  %-16s beat %6.2f  base %6.1f  volume %5.1f\n", seq::clock_text(s.start).c_str(),
+                            s.command.c_str(), s.beat_from, s.base, s.volume_from);
+            };
+        check::Report r = check::check_sequence(in, options);
         std::fclose(in);
-        if (read_error) {
-            std::fprintf(stderr, "%s: cannot read: %s\n", path, std::strerror(EIO));
+        if (r.read_error) {
+            std::fprintf(stderr, "%s: cannot read: %s\n", path, std::strerror(r.read_error));
             status = 2;
             continue;
         }
+        if (r.too_large) {
+            if (r.too_many_lines)
+                std::fprintf(stderr, "%s: refused: more than %lld lines, far more than a sequence\n", path,
+                             static_cast<long long>(options.max_lines));
+            else
+                std::fprintf(stderr, "%s: refused: more than %lld MiB, far more than a sequence\n", path,
+                             static_cast<long long>(options.max_bytes >> 20));
+            status = 2;
+            continue;
+        }
+        std::size_t limit = r.not_text ? options.binary_warnings : max_shown;
         std::size_t shown = 0;
         for (const auto& d : r.diagnostics) {
-            if (shown++ == max_shown) {
-                std::printf("%s: %zu more warnings not shown\n", path, r.diagnostics.size() - max_shown);
-                break;
-            }
+            if (shown++ == limit) break;
             std::printf("%s:%ld:%ld: warning: %s\n", path, d.line, d.column, d.message.c_str());
         }
-        if (!r.diagnostics.empty() && status == 0) status = 1;
-        if (timeline)
-            for (const auto& s : r.steps)
-                std::printf("%s  %-16s beat %6.2f  base %6.1f  volume %5.1f\n", seq::clock_text(s.start).c_str(),
-                            s.command.c_str(), s.beat_from, s.base, s.volume_from);
+        if (r.not_text) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s: not a sequence file? stopped after %zu warnings\n", path,
+                         options.binary_warnings);
+            status = 2;
+            continue;
+        }
+        if (r.warnings > 0 && status == 0) status = 1;
+        if (r.warnings > limit) std::printf("%s: %zu more warnings not shown\n", path, r.warnings - limit);
         std::printf("%s: renderer %s, player about %s, beat %g to %g Hz\n", path,
                     seq::clock_text(r.renderer_seconds).c_str(), seq::clock_text(r.player_seconds).c_str(),
                     r.beat_min, r.beat_max);
         if (plot) {
-            std::FILE* out = std::fopen(plot, "w");
-            std::string svg = check::plot_svg(r, path);
-            if (!out || std::fwrite(svg.data(), 1, svg.size(), out) != svg.size() || std::fclose(out) != 0) {
-                std::fprintf(stderr, "%s: cannot write\n", plot);
+            std::fflush(stdout);
+            if (!write_plot(plot, check::plot_svg(r, path))) {
+                std::fprintf(stderr, "%s: cannot write: %s\n", plot, std::strerror(errno));
                 status = 2;
             }
             plot = nullptr;   // one picture, of the first file
         }
+    }
+    if (plot) {
+        std::fprintf(stderr, "%s: not written: no sequence was checked to its end\n", plot);
+        status = 2;
     }
     return status;
 }

@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -7,13 +8,19 @@
 
 namespace {
 
-check::Report check_text(const std::string& text) {
+check::Report check_text(const std::string& text, const check::Options& options = {}) {
     std::FILE* f = std::tmpfile();
     std::fwrite(text.data(), 1, text.size(), f);
     std::rewind(f);
-    check::Report r = check::check_sequence(f);
+    check::Report r = check::check_sequence(f, options);
     std::fclose(f);
     return r;
+}
+
+bool has(const check::Report& r, long line, long column, const std::string& part) {
+    for (const auto& d : r.diagnostics)
+        if (d.line == line && d.column == column && d.message.find(part) != std::string::npos) return true;
+    return false;
 }
 
 struct Case {
@@ -46,8 +53,19 @@ TEST(Checker, EachWarningWithItsPlace) {
         {"PAUSE\n", 1, 1, "ignored by the renderer"},
         {"END\nHOLD 5\n", 2, 1, "never read"},
         {"EXIT\n\nHOLD 5\n", 3, 1, "never read"},
-        {"HOLD\n", 1, 6, "missing length"},
-        {"FADE 50\n", 1, 9, "missing length"},
+        {"HOLD\n", 1, 5, "missing length"},
+        {"FADE 50\n", 1, 8, "missing length"},
+        {"SET\r\n", 1, 4, "carriage return"},
+        {"\xEF\xBB\xBF" "BASE 200\n", 1, 1, "byte-order mark (BOM) before BASE"},
+        {"SET\xC2\xA0" "10\n", 1, 4, "a non-breaking space joins SET"},
+        {"HOLD 10\xC2\xA0\n", 1, 6, "'10<non-breaking space>' reads as 10"},
+        {"\tHOLD 5\n", 1, 1, "an invisible tab before HOLD"},
+        {"BAS\x01" "E 1\n", 1, 1, "'BAS<0x01>E'"},
+        {"\xFF\xFEH\xC3\xA9 1\n", 1, 1, "'<0xFF><0xFE>H\xC3\xA9'"},
+        {"HOLD 1,5\n", 1, 6, "write 1.5 for a decimal"},
+        {"SET 7,83\n", 1, 5, "write 7.83 for a decimal"},
+        {"SLIDE 7,5 60\n", 1, 7, "write 7.5 for a decimal"},
+        {"FADE 0 200\n", 1, 8, "read as -56 by the player"},
         {"HOLD 10 20\n", 1, 9, "more than HOLD takes"},
         {"HOLD -3\n", 1, 6, "negative length"},
         {"SET nan\n", 1, 5, "not a finite number"},
@@ -57,11 +75,7 @@ TEST(Checker, EachWarningWithItsPlace) {
     for (const Case& c : cases) {
         check::Report r = check_text(c.text);
         ASSERT_FALSE(r.diagnostics.empty()) << c.text;
-        bool found = false;
-        for (const auto& d : r.diagnostics)
-            if (d.line == c.line && d.column == c.column && d.message.find(c.message_part) != std::string::npos)
-                found = true;
-        EXPECT_TRUE(found) << c.text << " -> " << r.diagnostics[0].line << ":" << r.diagnostics[0].column << ": "
+        EXPECT_TRUE(has(r, c.line, c.column, c.message_part)) << c.text << " -> " << r.diagnostics[0].line << ":" << r.diagnostics[0].column << ": "
                            << r.diagnostics[0].message;
     }
 }
@@ -100,4 +114,106 @@ TEST(Checker, CleanFilesAndDurations) {
     EXPECT_NE(svg.find("<svg"), std::string::npos);
     EXPECT_NE(svg.find("a &lt;title&gt; &amp; more"), std::string::npos);
     EXPECT_NE(svg.find("<polyline"), std::string::npos);
+}
+
+TEST(Checker, WrapInTheRenderersExactMode) {
+    // The largest volume without a wrap, per partial count.
+    const int limits[] = {99, 66, 57, 52, 48, 46, 44, 43, 42, 41};
+    for (int n = 0; n <= 9; ++n) {
+        EXPECT_EQ(check::wrap_free_volume(n), limits[n]) << n;
+        EXPECT_FALSE(check::exact_mode_wraps(n, limits[n]));
+        EXPECT_TRUE(check::exact_mode_wraps(n, limits[n] + 1));
+    }
+    EXPECT_TRUE(check::exact_mode_wraps(3, -100));   // a fade below 0 wraps at the bottom
+
+    // Blamed on the line that set the volume or the partial count last, once.
+    check::Report r = check_text("VOLUME 60\nHOLD 10\nHOLD 5\n");
+    ASSERT_EQ(r.warnings, 1u);
+    EXPECT_TRUE(has(r, 1, 1, "volume 60 with 3 partials wraps past the 16-bit range"));
+    EXPECT_NE(r.diagnostics[0].message.find("(at most 52 with 3 partials): ambrise-render --clean"),
+              std::string::npos);
+    r = check_text("SET 4\n  HARMONICS 5\nHOLD 10\n");
+    EXPECT_TRUE(has(r, 2, 3, "volume 50 with 5 partials wraps"));
+    EXPECT_TRUE(has(r, 2, 3, "at most 46"));
+    r = check_text("HOLD 1\nFADE 70 10\nFADE 0 10\n");
+    EXPECT_TRUE(has(r, 2, 1, "the fade reaches volume 69.8, where 3 partials wrap"));
+    EXPECT_EQ(r.warnings, 1u);
+    // A fade that starts too loud and goes further is a cause of its own.
+    r = check_text("VOLUME 60\nFADE 80 10\nHOLD 5\nFADE 55 10\n");
+    EXPECT_TRUE(has(r, 1, 1, "volume 60 with 3 partials"));
+    EXPECT_TRUE(has(r, 2, 1, "the fade reaches volume 79.8"));
+    EXPECT_EQ(r.warnings, 2u);
+    // The last block of FADE 52.2 1 plays at 51.98, which is clean; the
+    // hold after it plays at 52.2.
+    EXPECT_EQ(check_text("FADE 52.2 1\n").warnings, 0u);
+    EXPECT_TRUE(has(check_text("FADE 52.2 1\nHOLD 1\n"), 1, 1, "volume 52.2 with 3 partials wraps"));
+    // Nothing wraps when nothing plays at that volume.
+    EXPECT_EQ(check_text("VOLUME 90\nHARMONICS 7\nVOLUME 43\nHOLD 5\nVOLUME 100\nEND\n").warnings, 0u);
+    EXPECT_EQ(check_text("HARMONICS 1\nVOLUME 66\nHOLD 5\nHARMONICS 9\nVOLUME 41\nSLIDE 4 5\n").warnings, 0u);
+}
+
+TEST(Checker, BoundedOnAnyInput) {
+    check::Options small;
+    small.max_lines = 1000;
+    small.max_bytes = 20000;
+    small.max_steps = 64;
+    std::string holds;
+    for (int i = 0; i < 900; ++i) holds += i % 2 ? "HOLD 1\n" : "hold 1\n";
+    check::Report r = check_text(holds, small);
+    EXPECT_TRUE(r.complete());
+    EXPECT_EQ(r.warnings, 450u);                  // counted
+    EXPECT_EQ(r.diagnostics.size(), 100u);        // kept
+    EXPECT_LE(r.steps.size(), 64u);               // merged for the plot
+    EXPECT_EQ(r.renderer_seconds, 450);
+    EXPECT_EQ(r.steps.back().start + r.steps.back().length, 450);
+
+    r = check_text(std::string(1100, '\n'), small);
+    EXPECT_TRUE(r.too_large && r.too_many_lines);
+    r = check_text(std::string(30000, 'x'), small);
+    EXPECT_TRUE(r.too_large && !r.too_many_lines);
+
+    // Every step reaches the timeline, merged or not.
+    int seen = 0;
+    small.on_step = [&](const check::Step&) { ++seen; };
+    check_text(holds, small);
+    EXPECT_EQ(seen, 450);
+
+    // A file that is not text is given up after 20 warnings.
+    std::string binary = "RIFF\x24\x00\x00\x00WAVEfmt ";
+    for (int i = 0; i < 5000; ++i) binary += static_cast<char>((i * 7919) % 256);
+    r = check_text(binary);
+    EXPECT_TRUE(r.not_text);
+    EXPECT_GE(r.warnings, 20u);
+    EXPECT_LT(r.warnings, 30u);
+    // A few stray control bytes in a text file are no reason.
+    r = check_text("HOLD 1\x01\nSET 4\x02\n" + holds);
+    EXPECT_FALSE(r.not_text);
+
+    // A read error keeps the system's reason.
+    std::FILE* dir = std::fopen("/", "r");
+    ASSERT_NE(dir, nullptr);
+    r = check::check_sequence(dir);
+    std::fclose(dir);
+    EXPECT_EQ(r.read_error, EISDIR);
+}
+
+TEST(Checker, PlotScalesAndTicks) {
+    // Beats of +-1e308 make a range that does not fit a double.
+    std::string svg = check::plot_svg(check_text("SET 1e308\nHOLD 5\nSET -1e308\nSLIDE 1e308 5\n"), "huge");
+    EXPECT_EQ(svg.find("nan"), std::string::npos);
+    EXPECT_EQ(svg.find("inf"), std::string::npos);
+
+    // Time ticks fall on round clock times, value ticks on round numbers.
+    svg = check::plot_svg(check_text("HOLD 37\nSLIDE 12.5 150\nHOLD 40\n"), "t");
+    EXPECT_NE(svg.find(">00:01:00<"), std::string::npos);
+    EXPECT_NE(svg.find(">00:03:00<"), std::string::npos);
+    EXPECT_EQ(svg.find(">00:00:37<"), std::string::npos);
+    EXPECT_NE(svg.find(">10<"), std::string::npos);
+
+    // A fade past 100: drawn as the renderer plays it, the player's limit marked.
+    check::Report r = check_text("FADE 150 10\nHOLD 5\n");
+    EXPECT_EQ(r.volume_max, 150);
+    svg = check::plot_svg(r, "loud");
+    EXPECT_NE(svg.find(">150<"), std::string::npos);
+    EXPECT_NE(svg.find("player stops at 100; renderer plays 150"), std::string::npos);
 }

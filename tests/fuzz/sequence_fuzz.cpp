@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ShortSink sink(out);
     render::run_sequence(in, played, sink);
 
-    if (report.renderer_seconds * 10 != counter.total) __builtin_trap();   // both agree on the length
+    // Both agree on the length, unless the checker gave up a binary file.
+    if (report.complete() && report.renderer_seconds * 10 != counter.total) __builtin_trap();
 
     // The header the renderer writes for that length: 0.1 s is 4410 frames of 4 bytes.
     auto blocks = static_cast<std::uint64_t>(counter.total);

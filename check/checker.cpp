@@ -15,16 +15,19 @@ namespace {
 
 using seq::Command;
 
+// Edits between two words, a swap of neighbours counting as one: MOED is
+// one edit from MODE, two from HOLD.
 int edit_distance(const std::string& a, const std::string& b) {
-    std::vector<int> row(b.size() + 1);
+    std::vector<int> before(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<int>(j);
     for (std::size_t i = 1; i <= a.size(); ++i) {
-        int diagonal = row[0];
+        before.swap(last);
+        last.swap(row);
         row[0] = static_cast<int>(i);
         for (std::size_t j = 1; j <= b.size(); ++j) {
-            int up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = up;
+            row[j] = std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                row[j] = std::min(row[j], before[j - 2] + 1);
         }
     }
     return row[b.size()];

@@ -473,6 +473,15 @@ private:
         warn_at(c->line, c->column, wrap_message(volume, harmonics_, noise(), by_noise ? Blame::Noise : Blame::Volume));
     }
 
+    // Isochronic pulses follow the beat: at a beat of 0 or less they stand
+    // still, the tone on or off as the cycle stood. Told once.
+    void pulses_stand(const seq::Line& l, double beat) {
+        if (mode_ != seq::ListenMode::Isochronic || beat > 0 || pulses_warned_) return;
+        pulses_warned_ = true;
+        warn(column(l, 0), "beat " + number_text(beat) +
+                               " Hz in ISOCHRONIC mode: the pulses stand still, the tone on or off as the cycle stood");
+    }
+
     // The name argument of NOISE or MODE, when it is one exactly; otherwise
     // "" and a warning, for the programs keep their setting as it was.
     // `joined` tells of an invisible character that joins the name to
@@ -610,6 +619,7 @@ private:
                 beat_range(column(l, 1), target);
                 if (s.renderer <= 0) return false;
                 if (exact_mode_wraps(harmonics_, volume_, noise())) blame_wrap(volume_);
+                if (target <= 0) pulses_stand(l, beat_);
                 step(s.renderer, "SLIDE " + number_text(target) + " " + std::to_string(s.renderer), target, volume_);
                 beat_ = target;
                 return false;
@@ -620,6 +630,7 @@ private:
                 player_time += s.player > 0 ? s.player : 1;
                 if (s.renderer > 0) {
                     if (exact_mode_wraps(harmonics_, volume_, noise())) blame_wrap(volume_);
+                    pulses_stand(l, beat_);
                     step(s.renderer, "HOLD " + std::to_string(s.renderer), beat_, volume_);
                 }
                 return false;
@@ -631,6 +642,17 @@ private:
                 return false;
             case Command::Noise: {
                 static const std::vector<std::string> colours = colour_names();
+                // NOISE 20 PINK: the level written first.
+                std::string second = upper(without_cr(l.tokens.arg(1)));
+                std::size_t used = 0;
+                seq::read_number(l.tokens.arg(0), &used);
+                if (used > 0 && std::find(colours.begin(), colours.end(), second) != colours.end()) {
+                    warn(column(l, 1), "the colour comes first: NOISE " + second + " " +
+                                           printable(l.tokens.arg(0)) + "; the noise stays as it was");
+                    extra_tokens(l, 2);
+                    ++player_time;
+                    return false;
+                }
                 bool joined = false;
                 std::string name =
                     known_name(l, 0, colours, {"noise colour", "noise colours", "the noise stays as it was"}, &joined);
@@ -696,6 +718,7 @@ private:
         if (start_wraps) blame_wrap(start);
         if (last_wraps && (!start_wraps || std::fabs(last) > std::fabs(start)))
             warn(column(l, 0), wrap_message(last, harmonics_, noise(), Blame::Fade));
+        pulses_stand(l, beat_);
         Cause fade_line = here(l);
         fade_line.warned = last_wraps;
         step(seconds, "FADE " + number_text(target) + " " + std::to_string(seconds), beat_, target);
@@ -711,7 +734,8 @@ private:
     seq::NoiseColour colour_ = seq::NoiseColour::Off;
     double level_ = 0.0;
     seq::ListenMode mode_ = seq::ListenMode::Binaural;
-    bool nul_ = false;   // the line holds a NUL byte
+    bool nul_ = false;
+    bool pulses_warned_ = false;   // the line holds a NUL byte
     Cause volume_cause_, harmonics_cause_, noise_cause_;
     std::uint64_t order_ = 0;
 };

@@ -241,6 +241,9 @@ TEST(Checker, NoiseAndModeLines) {
         {"MODE BINAURAL 2\n", 1, 15, "more than MODE takes"},
         {"noise PINK 20\n", 1, 1, "upper case (NOISE)"},
         {"MOED ISOCHRONIC\n", 1, 1, "did you mean MODE?"},
+        {"NOISE 20 pink\n", 1, 7, "the colour comes first: NOISE PINK 20; the noise stays as it was"},
+        {"MODE ISOCHRONIC\nSET 0\nHOLD 5\n", 3, 1, "beat 0 Hz in ISOCHRONIC mode: the pulses stand still"},
+        {"MODE ISOCHRONIC\nSET -1\nFADE 0 5\n", 3, 1, "beat -1 Hz in ISOCHRONIC mode"},
     };
     for (const Case& c : cases) {
         check::Report r = check_text(c.text);
@@ -249,8 +252,12 @@ TEST(Checker, NoiseAndModeLines) {
             << c.text << " -> " << r.diagnostics[0].line << ":" << r.diagnostics[0].column << ": "
             << r.diagnostics[0].message;
     }
-    // OFF needs no level, and all of these are clean.
-    EXPECT_EQ(check_text("NOISE OFF\nNOISE PINK 0\nNOISE BROWN 12.5\nMODE MONAURAL\nMODE BINAURAL\n").warnings, 0u);
+    // OFF needs no level, and all of these are clean: a slide down to 0
+    // pulses until it lands, and a beat of 0 stands still only in pulses.
+    EXPECT_EQ(check_text("NOISE OFF\nNOISE PINK 0\nNOISE BROWN 7.5\nMODE MONAURAL\nSET 0\nHOLD 1\nMODE BINAURAL\n"
+                         "HOLD 1\nMODE ISOCHRONIC\nSET 4\nSLIDE 0 5\n")
+                  .warnings,
+              0u);
 
     // No time in the renderer, a tick each in the player; settings carry
     // over, and an unknown name keeps the one before.

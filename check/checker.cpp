@@ -504,11 +504,12 @@ private:
         long col = column(l, i + 1);
         WordParts parts = word_parts(w);
         std::string head(w.substr(parts.start, parts.end - parts.start));
-        if (joined) *joined = parts.joint.length > 0 && parts.end + parts.joint.length < w.size();
+        const bool join = parts.joint.length > 0 && parts.end + parts.joint.length < w.size();
+        if (joined) *joined = join;
         if (is_name(head)) {
             if (parts.lead.length > 0)
                 warn(col, std::string("an invisible ") + parts.lead.name + " before " + head + ": not recognised, " + kept);
-            else if (joined && *joined)
+            else if (join)
                 warn(col + static_cast<long>(parts.end), std::string("a ") + parts.joint.name + " joins " + head +
                                                              " to what follows: not recognised (use a space), " + kept);
             else

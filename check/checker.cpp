@@ -15,19 +15,19 @@ namespace {
 
 using seq::Command;
 
-const char* const command_words[] = {"SET",  "VOLUME", "FADE",  "BASE", "HARMONICS",
-                                     "SLIDE", "HOLD",  "PAUSE", "EXIT", "END"};
-
+// Edits between two words, a swap of neighbours counting as one: MOED is
+// one edit from MODE, two from HOLD.
 int edit_distance(const std::string& a, const std::string& b) {
-    std::vector<int> row(b.size() + 1);
+    std::vector<int> before(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<int>(j);
     for (std::size_t i = 1; i <= a.size(); ++i) {
-        int diagonal = row[0];
+        before.swap(last);
+        last.swap(row);
         row[0] = static_cast<int>(i);
         for (std::size_t j = 1; j <= b.size(); ++j) {
-            int up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = up;
+            row[j] = std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                row[j] = std::min(row[j], before[j - 2] + 1);
         }
     }
     return row[b.size()];
@@ -39,13 +39,35 @@ std::string upper(std::string_view s) {
     return u;
 }
 
-// The command word a mistyped word most likely meant, or "".
-std::string nearest_command(std::string_view word) {
+// The command words, from the table the programs read them with.
+std::vector<std::string> command_words() {
+    std::vector<std::string> words;
+    for (int c = static_cast<int>(Command::Set); c <= static_cast<int>(Command::Mode); ++c)
+        words.emplace_back(seq::command_name(static_cast<Command>(c)));
+    return words;
+}
+
+std::vector<std::string> colour_names() {
+    std::vector<std::string> names;
+    for (auto c : {seq::NoiseColour::White, seq::NoiseColour::Pink, seq::NoiseColour::Brown, seq::NoiseColour::Off})
+        names.emplace_back(seq::noise_colour_name(c));
+    return names;
+}
+
+std::vector<std::string> mode_names() {
+    std::vector<std::string> names;
+    for (auto m : {seq::ListenMode::Binaural, seq::ListenMode::Monaural, seq::ListenMode::Isochronic})
+        names.emplace_back(seq::listen_mode_name(m));
+    return names;
+}
+
+// The name a mistyped word most likely meant, or "".
+std::string nearest(std::string_view word, const std::vector<std::string>& names) {
     if (word.size() > 16) return "";
     std::string u = upper(word);
     std::string best;
     int best_distance = 3;
-    for (const char* w : command_words) {
+    for (const std::string& w : names) {
         int d = edit_distance(u, w);
         if (d < best_distance) {
             best_distance = d;
@@ -53,6 +75,14 @@ std::string nearest_command(std::string_view word) {
         }
     }
     return best;
+}
+
+// "A, B, C or D"
+std::string listing(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    return text;
 }
 
 // A character that does not show in an editor but splits or hides a word.
@@ -71,6 +101,23 @@ Invisible invisible_at(std::string_view s, std::size_t i) {
     if (rest.starts_with("\xC2\xA0")) return {2, "non-breaking space"};
     if (rest.starts_with("\xE2\x80\x8B")) return {3, "zero-width space"};
     return {};
+}
+
+// A word split around invisible characters: those before it (the first
+// named), the visible part, and the one that joins it to what follows.
+struct WordParts {
+    Invisible lead, joint;
+    std::size_t start = 0, end = 0;   // the visible part
+};
+
+WordParts word_parts(std::string_view w) {
+    WordParts p;
+    for (Invisible v; p.start < w.size() && (v = invisible_at(w, p.start)).length > 0; p.start += v.length)
+        if (p.lead.length == 0) p.lead = v;
+    p.end = p.start;
+    while (p.end < w.size() && invisible_at(w, p.end).length == 0) ++p.end;
+    if (p.end < w.size()) p.joint = invisible_at(w, p.end);
+    return p;
 }
 
 // The length of the UTF-8 character at s[i], or 0 if the bytes are none.
@@ -139,15 +186,29 @@ struct Cause {
     bool warned = false;
 };
 
-std::string wrap_message(double volume, int harmonics, bool fade = false) {
+// What a wrap warning blames: a line that set the volume or the partial
+// count, a fade, or a NOISE line.
+enum class Blame { Volume, Fade, Noise };
+
+std::string wrap_message(double volume, int harmonics, double noise, Blame blame) {
     std::string partials = std::to_string(harmonics) + (harmonics == 1 ? " partial" : " partials");
+    std::string with = partials + (noise > 0 ? " and noise at " + number_text(noise) : "");
     std::string limit = " past the 16-bit range in the renderer's default mode (at most " +
-                        std::to_string(wrap_free_volume(harmonics)) + " with " + partials +
+                        (blame == Blame::Noise ? "noise " + std::to_string(wrap_free_noise(harmonics, volume)) +
+                                                     " at volume " + number_text(volume)
+                                               : std::to_string(wrap_free_volume(harmonics, noise)) + " with " + with) +
                         "): ambrise-render --clean renders it cleanly";
-    if (fade)
-        return "the fade reaches volume " + number_text(volume) + ", where " + partials +
-               (harmonics == 1 ? " wraps" : " wrap") + limit;
-    return "volume " + number_text(volume) + " with " + partials + " wraps" + limit;
+    switch (blame) {
+        case Blame::Fade:
+            return "the fade reaches volume " + number_text(volume) + ", where " + with +
+                   (harmonics == 1 && noise <= 0 ? " wraps" : " wrap") + limit;
+        case Blame::Noise:
+            return "noise at " + number_text(noise) + " with " + partials + " at volume " + number_text(volume) +
+                   " wraps" + limit;
+        case Blame::Volume:
+            break;
+    }
+    return "volume " + number_text(volume) + " with " + with + " wraps" + limit;
 }
 
 class Checker {
@@ -227,8 +288,9 @@ private:
         report_.volume_max = std::max(report_.volume_max, v);
     }
 
-    // A number argument; warns when it does not read as written.
-    double number(const seq::Line& l, int i, const char* what) {
+    // A number argument; warns when it does not read as written (and, unless
+    // the command has a use for them, when it is not finite).
+    double number(const seq::Line& l, int i, const char* what, bool finite_only = true) {
         std::string_view t = without_cr(l.tokens.arg(i));
         if (l.tokens.arg(i).empty()) {
             warn(end_column(l), std::string("missing ") + what + ": read as 0");
@@ -241,7 +303,7 @@ private:
             warn(col, "'" + printable(t) + "' is not a number: read as 0");
         else if (used < t.size())
             warn(col, "'" + printable(t) + "' reads as " + number_text(v) + ": the rest is ignored");
-        if (!std::isfinite(v)) warn(col, "not a finite number: the line is ignored");
+        if (finite_only && !std::isfinite(v)) warn(col, "not a finite number: the line is ignored");
         return v;
     }
 
@@ -320,13 +382,9 @@ private:
         }
         if (w[0] == '#') return;   // a note for the reader
         // Invisible characters before the word or joined to it.
-        std::size_t start = 0;
-        Invisible lead;
-        for (Invisible v; start < w.size() && (v = invisible_at(w, start)).length > 0; start += v.length)
-            if (lead.length == 0) lead = v;
-        std::size_t end = start;
-        while (end < w.size() && invisible_at(w, end).length == 0) ++end;
-        std::string head(w.substr(start, end - start));
+        WordParts parts = word_parts(w);
+        const Invisible& lead = parts.lead;
+        std::string head(w.substr(parts.start, parts.end - parts.start));
         if (seq::command_for(head) != Command::None) {
             if (lead.length > 0) {
                 std::string what = std::strcmp(lead.name, "BOM") == 0 ? "an invisible byte-order mark (BOM)"
@@ -334,8 +392,8 @@ private:
                 warn(col, what + " before " + head + ": the line is not recognised" +
                               (std::strcmp(lead.name, "BOM") == 0 ? " (save the file without it)" : ""));
             } else {
-                Invisible joint = invisible_at(w, end);
-                long at = col + static_cast<long>(end);
+                const Invisible& joint = parts.joint;
+                long at = col + static_cast<long>(parts.end);
                 if (std::strcmp(joint.name, "tab") == 0)
                     warn(at, "a tab joins " + head + " to its argument: the line is not recognised (use a space)");
                 else if (std::strcmp(joint.name, "carriage return") == 0)
@@ -349,7 +407,8 @@ private:
             }
             return;
         }
-        std::string suggestion = nearest_command(head.empty() ? w : std::string_view(head));
+        static const std::vector<std::string> words = command_words();
+        std::string suggestion = nearest(head.empty() ? w : std::string_view(head), words);
         if (!suggestion.empty() && upper(head) == suggestion)
             warn(col, "'" + printable(w) + "' is not recognised: command words are upper case (" + suggestion + ")");
         else if (!suggestion.empty())
@@ -368,7 +427,9 @@ private:
         beat_seen(beat_to);
         volume_seen(volume_);
         volume_seen(volume_to);
-        Step s{report_.renderer_seconds, seconds, command, beat_, beat_to, volume_, volume_to, base_};
+        Step s{report_.renderer_seconds, seconds, command, beat_, beat_to, volume_, volume_to, base_,
+               colour_, level_, mode_};
+        report_.noise_max = std::max(report_.noise_max, s.noise_heard());
         if (options_.on_step) options_.on_step(s);
         report_.steps.push_back(std::move(s));
         report_.renderer_seconds =
@@ -397,13 +458,78 @@ private:
         return {line_, column(l, 0), ++order_, false};
     }
 
+    // The noise level heard, as the wrap sees it.
+    double noise() const { return colour_ == seq::NoiseColour::Off ? 0.0 : level_; }
+
     // The renderer's default mode wraps at this volume: blame the line that
-    // set the volume or the partial count last, once.
+    // set the volume, the partial count or the noise last, once. A NOISE
+    // line is to blame only when the tone alone would not wrap.
     void blame_wrap(double volume) {
-        Cause& c = volume_cause_.order > harmonics_cause_.order ? volume_cause_ : harmonics_cause_;
-        if (c.warned || c.line == 0) return;
-        c.warned = true;
-        warn_at(c.line, c.column, wrap_message(volume, harmonics_));
+        Cause* c = volume_cause_.order > harmonics_cause_.order ? &volume_cause_ : &harmonics_cause_;
+        bool by_noise = noise_cause_.order > c->order && !exact_mode_wraps(harmonics_, volume);
+        if (by_noise) c = &noise_cause_;
+        if (c->warned || c->line == 0) return;
+        c->warned = true;
+        warn_at(c->line, c->column, wrap_message(volume, harmonics_, noise(), by_noise ? Blame::Noise : Blame::Volume));
+    }
+
+    // Isochronic pulses follow the beat: at a beat of 0 or less they stand
+    // still, the tone on or off as the cycle stood. Told once.
+    void pulses_stand(const seq::Line& l, double beat) {
+        if (mode_ != seq::ListenMode::Isochronic || beat > 0 || pulses_warned_) return;
+        pulses_warned_ = true;
+        warn(column(l, 0), "beat " + number_text(beat) +
+                               " Hz in ISOCHRONIC mode: the pulses stand still, the tone on or off as the cycle stood");
+    }
+
+    // The name argument of NOISE or MODE, when it is one exactly; otherwise
+    // "" and a warning, for the programs keep their setting as it was.
+    // `joined` tells of an invisible character that joins the name to
+    // what follows it.
+    struct NameKind {
+        const char* what;    // "noise colour"
+        const char* kinds;   // "noise colours"
+        const char* kept;    // "the noise stays as it was"
+    };
+    std::string known_name(const seq::Line& l, int i, const std::vector<std::string>& names, const NameKind& kind,
+                           bool* joined = nullptr) {
+        std::string_view w = l.tokens.arg(i);
+        std::string kept = kind.kept;
+        if (w.empty()) {
+            warn(end_column(l), std::string("missing ") + kind.what + ": " + kept);
+            return "";
+        }
+        auto is_name = [&](std::string_view x) { return std::find(names.begin(), names.end(), x) != names.end(); };
+        if (is_name(w)) return std::string(w);
+        long col = column(l, i + 1);
+        WordParts parts = word_parts(w);
+        std::string head(w.substr(parts.start, parts.end - parts.start));
+        const bool join = parts.joint.length > 0 && parts.end + parts.joint.length < w.size();
+        if (joined) *joined = join;
+        if (is_name(head)) {
+            if (parts.lead.length > 0)
+                warn(col, std::string("an invisible ") + parts.lead.name + " before " + head + ": not recognised, " + kept);
+            else if (join)
+                warn(col + static_cast<long>(parts.end), std::string("a ") + parts.joint.name + " joins " + head +
+                                                             " to what follows: not recognised (use a space), " + kept);
+            else
+                warn(col + static_cast<long>(parts.end),
+                     (std::strcmp(parts.joint.name, "carriage return") == 0 ? std::string("a carriage return (DOS line end)")
+                                                                            : std::string("an invisible ") + parts.joint.name) +
+                         " after " + head + ": not recognised, " + kept);
+            return "";
+        }
+        std::string suggestion = nearest(head.empty() ? w : std::string_view(head), names);
+        if (!suggestion.empty() && upper(head) == suggestion) {
+            warn(col, "'" + printable(w) + "' is not recognised: " + kind.kinds + " are upper case (" + suggestion + "); " +
+                          kept);
+        } else if (!suggestion.empty()) {
+            kept[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(kept[0])));
+            warn(col, "'" + printable(w) + "' is not recognised: did you mean " + suggestion + "? " + kept);
+        } else {
+            warn(col, "'" + printable(w) + "' is no " + kind.what + " (" + listing(names) + "): " + kept);
+        }
+        return "";
     }
 
     // Returns true when the line ends the sequence.
@@ -493,7 +619,8 @@ private:
                 if (!std::isfinite(target)) return false;
                 beat_range(column(l, 1), target);
                 if (s.renderer <= 0) return false;
-                if (exact_mode_wraps(harmonics_, volume_)) blame_wrap(volume_);
+                if (exact_mode_wraps(harmonics_, volume_, noise())) blame_wrap(volume_);
+                if (target <= 0) pulses_stand(l, beat_);
                 step(s.renderer, "SLIDE " + number_text(target) + " " + std::to_string(s.renderer), target, volume_);
                 beat_ = target;
                 return false;
@@ -503,7 +630,8 @@ private:
                 extra_tokens(l, 1);
                 player_time += s.player > 0 ? s.player : 1;
                 if (s.renderer > 0) {
-                    if (exact_mode_wraps(harmonics_, volume_)) blame_wrap(volume_);
+                    if (exact_mode_wraps(harmonics_, volume_, noise())) blame_wrap(volume_);
+                    pulses_stand(l, beat_);
                     step(s.renderer, "HOLD " + std::to_string(s.renderer), beat_, volume_);
                 }
                 return false;
@@ -513,6 +641,56 @@ private:
                 extra_tokens(l, 0);
                 ++player_time;
                 return false;
+            case Command::Noise: {
+                static const std::vector<std::string> colours = colour_names();
+                // NOISE 20 PINK: the level written first.
+                std::string second = upper(without_cr(l.tokens.arg(1)));
+                std::size_t used = 0;
+                seq::read_number(l.tokens.arg(0), &used);
+                if (used > 0 && std::find(colours.begin(), colours.end(), second) != colours.end()) {
+                    warn(column(l, 1), "the colour comes first: NOISE " + second + " " +
+                                           printable(l.tokens.arg(0)) + "; the noise stays as it was");
+                    extra_tokens(l, 2);
+                    ++player_time;
+                    return false;
+                }
+                bool joined = false;
+                std::string name =
+                    known_name(l, 0, colours, {"noise colour", "noise colours", "the noise stays as it was"}, &joined);
+                seq::NoiseColour colour = seq::NoiseColour::Off;
+                bool known = !name.empty() && seq::noise_colour_for(name, colour);
+                double level = 0.0;
+                // OFF needs no level; after an unknown colour the level
+                // matters only when it is there to be mended too.
+                bool read_level = known ? colour != seq::NoiseColour::Off : !joined && !l.tokens.arg(1).empty();
+                if (read_level) {
+                    double v = number(l, 1, "noise level", false);
+                    std::string_view t = without_cr(l.tokens.arg(1));
+                    if (std::isnan(v))
+                        warn(column(l, 2), "noise level '" + printable(t) + "' reads as 0");
+                    else if (v < 0 || v > 100)
+                        warn(column(l, 2), "noise level " + number_text(v) + " is limited to 0 to 100");
+                    level = seq::noise_level(v);
+                }
+                extra_tokens(l, 2);
+                ++player_time;
+                if (known) {
+                    colour_ = colour;
+                    level_ = level;
+                    noise_cause_ = noise() > 0 ? here(l) : Cause{};
+                }
+                return false;
+            }
+            case Command::Mode: {
+                static const std::vector<std::string> modes = mode_names();
+                std::string name =
+                    known_name(l, 0, modes, {"listening mode", "listening modes", "the mode stays as it was"});
+                extra_tokens(l, 1);
+                ++player_time;
+                seq::ListenMode mode;
+                if (!name.empty() && seq::listen_mode_for(name, mode)) mode_ = mode;
+                return false;
+            }
             case Command::Exit:
             case Command::End:
                 extra_tokens(l, 0);
@@ -536,10 +714,12 @@ private:
         }
         // Blocks lie between the first and the last, and wrapping grows with
         // the volume's size, so those two decide.
-        const bool start_wraps = exact_mode_wraps(harmonics_, start), last_wraps = exact_mode_wraps(harmonics_, last);
+        const bool start_wraps = exact_mode_wraps(harmonics_, start, noise()),
+                   last_wraps = exact_mode_wraps(harmonics_, last, noise());
         if (start_wraps) blame_wrap(start);
         if (last_wraps && (!start_wraps || std::fabs(last) > std::fabs(start)))
-            warn(column(l, 0), wrap_message(last, harmonics_, true));
+            warn(column(l, 0), wrap_message(last, harmonics_, noise(), Blame::Fade));
+        pulses_stand(l, beat_);
         Cause fade_line = here(l);
         fade_line.warned = last_wraps;
         step(seconds, "FADE " + number_text(target) + " " + std::to_string(seconds), beat_, target);
@@ -552,8 +732,12 @@ private:
     long line_ = 0, offset_ = 0;
     double beat_ = 10.0, base_ = 300.0, volume_ = 50.0;
     int harmonics_ = 3;
-    bool nul_ = false;   // the line holds a NUL byte
-    Cause volume_cause_, harmonics_cause_;
+    seq::NoiseColour colour_ = seq::NoiseColour::Off;
+    double level_ = 0.0;
+    seq::ListenMode mode_ = seq::ListenMode::Binaural;
+    bool nul_ = false;
+    bool pulses_warned_ = false;   // the line holds a NUL byte
+    Cause volume_cause_, harmonics_cause_, noise_cause_;
     std::uint64_t order_ = 0;
 };
 
@@ -566,20 +750,32 @@ long partial_sum(int harmonics) {
 
 }  // namespace
 
-bool exact_mode_wraps(int harmonics, double volume) {
+bool exact_mode_wraps(int harmonics, double volume, double noise) {
     if (!std::isfinite(volume)) return false;
     long half = partial_sum(harmonics) / 2;
+    // Both programs add the noise to the signed sum before the midpoint; at
+    // full level it reaches the tone's full scale (white does, pink and
+    // brown are clipped there). The listening modes never make the tone's
+    // peak larger than S_n/2.
+    double peak = std::trunc(seq::noise_level(noise) / 100.0 * 32767.0);
     // The renderer's sample: floor((half + 32768) * volume / 100) for half
-    // within +-S_n/2; the extremes decide.
-    double high = std::floor(static_cast<double>(32768 + half) * volume / 100.0);
-    double low = std::floor(static_cast<double>(32768 - half) * volume / 100.0);
+    // within +-(S_n/2 + peak); the extremes decide.
+    double high = std::floor((32768.0 + static_cast<double>(half) + peak) * volume / 100.0);
+    double low = std::floor((32768.0 - static_cast<double>(half) - peak) * volume / 100.0);
     return std::max(high, low) > 32767.0 || std::min(high, low) < -32768.0;
 }
 
-int wrap_free_volume(int harmonics) {
+int wrap_free_volume(int harmonics, double noise) {
     int v = 100;
-    while (v > 0 && exact_mode_wraps(harmonics, v)) --v;
+    while (v > 0 && exact_mode_wraps(harmonics, v, noise)) --v;
     return v;
+}
+
+int wrap_free_noise(int harmonics, double volume) {
+    if (exact_mode_wraps(harmonics, volume)) return -1;
+    int n = 100;
+    while (n > 0 && exact_mode_wraps(harmonics, volume, n)) --n;
+    return n;
 }
 
 Report check_sequence(std::FILE* in, const Options& options) {
@@ -657,9 +853,12 @@ std::string plot_svg(const Report& r, const std::string& title) {
     auto y_beat = [&](double b) { return y_on(beat, b); };
     auto y_volume = [&](double v) { return y_on(volume, v); };
 
-    std::string beat_points, volume_points;
+    std::string beat_points, volume_points, noise_points;
     for (const Step& s : r.steps) {
         double t0 = static_cast<double>(s.start), t1 = t0 + static_cast<double>(s.length);
+        // The noise level holds through a step: a staircase on the percent axis.
+        noise_points +=
+            fmt(x(t0)) + "," + fmt(y_volume(s.noise_heard())) + " " + fmt(x(t1)) + "," + fmt(y_volume(s.noise_heard())) + " ";
         beat_points += fmt(x(t0)) + "," + fmt(y_beat(s.beat_from)) + " " + fmt(x(t1)) + "," + fmt(y_beat(s.beat_to)) + " ";
         volume_points +=
             fmt(x(t0)) + "," + fmt(y_volume(s.volume_from)) + " " + fmt(x(t1)) + "," + fmt(y_volume(s.volume_to)) + " ";
@@ -693,7 +892,15 @@ std::string plot_svg(const Report& r, const std::string& title) {
     svg += "<text x=\"" + fmt(left) + "\" y=\"" + fmt(top - 8) + "\" fill=\"#1f5fbf\">beat (Hz)</text>\n";
     svg += "<text x=\"" + fmt(width - right) + "\" y=\"" + fmt(top - 8) +
            "\" text-anchor=\"end\" fill=\"#c06000\">volume (%)</text>\n";
+    // Noise only where a sequence has some: older pictures stay as they were.
+    const bool noisy = r.noise_max > 0 && !r.steps.empty();
+    if (noisy)
+        svg += "<text x=\"" + fmt(width - right - 80) + "\" y=\"" + fmt(top - 8) +
+               "\" text-anchor=\"end\" fill=\"#2e8b57\">noise (%)</text>\n";
     if (!r.steps.empty()) {
+        if (noisy)
+            svg += "<polyline fill=\"none\" stroke=\"#2e8b57\" stroke-width=\"2\" stroke-dasharray=\"1 3\" points=\"" +
+                   noise_points + "\"/>\n";
         svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"2\" points=\"" + beat_points + "\"/>\n";
         svg += "<polyline fill=\"none\" stroke=\"#c06000\" stroke-width=\"2\" stroke-dasharray=\"6 3\" points=\"" +
                volume_points + "\"/>\n";

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "listening.h"
+
 namespace check {
 
 struct Diagnostic {
@@ -25,6 +27,11 @@ struct Step {
     double beat_from, beat_to;
     double volume_from, volume_to;
     double base;
+    seq::NoiseColour noise = seq::NoiseColour::Off;
+    double noise_level = 0.0;   // percent, as NOISE set it
+    seq::ListenMode mode = seq::ListenMode::Binaural;
+    // The level of the noise heard: 0 while it is OFF.
+    double noise_heard() const { return noise == seq::NoiseColour::Off ? 0.0 : noise_level; }
 };
 
 struct Options {
@@ -47,6 +54,7 @@ struct Report {
     std::int64_t player_seconds = 0;
     double beat_min = 10.0, beat_max = 10.0;
     double volume_min = 50.0, volume_max = 50.0;   // as the renderer plays it
+    double noise_max = 0.0;    // the loudest noise level heard in a step
     bool not_text = false;     // given up: many NUL or control bytes
     bool too_large = false;    // refused: more than max_lines or max_bytes
     bool too_many_lines = false;   // of the two, the lines
@@ -58,13 +66,19 @@ struct Report {
 Report check_sequence(std::FILE* in, const Options& options = {});
 
 // The largest whole volume at which the renderer's default (exact) mode
-// keeps every sample of n partials inside the 16-bit range.
-int wrap_free_volume(int harmonics);
+// keeps every sample of n partials, with noise at the given level (percent,
+// 0 for none), inside the 16-bit range.
+int wrap_free_volume(int harmonics, double noise = 0.0);
 
-// Whether the exact mode wraps some sample of n partials at volume v.
-bool exact_mode_wraps(int harmonics, double volume);
+// The largest whole noise level that keeps n partials at volume v inside
+// the range, or -1 when the tone alone wraps there.
+int wrap_free_noise(int harmonics, double volume);
 
-// The timeline as an SVG picture: beat and volume against time.
+// Whether the exact mode wraps some sample of n partials at volume v, with
+// noise at the given level.
+bool exact_mode_wraps(int harmonics, double volume, double noise = 0.0);
+
+// The timeline as an SVG picture: beat, volume and noise level against time.
 std::string plot_svg(const Report& report, const std::string& title);
 
 }  // namespace check

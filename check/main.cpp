@@ -30,8 +30,10 @@ void help(const char* name) {
                "what would play otherwise than it reads, as FILE:LINE:COL: warning: ...\n"
                "Then, per file, the length of the render, the player's length and the beat range.\n"
                "\n"
-               "  --timeline      list every timed step: start, command, beat, base, volume\n"
-               "  --plot OUT.svg  draw beat and volume against time, for the first FILE\n"
+               "  --timeline      list every timed step: start, command, beat, base, volume,\n"
+               "                  noise and listening mode\n"
+               "  --plot OUT.svg  draw beat, volume and noise level against time, for the\n"
+               "                  first FILE\n"
                "  --help          show this help and exit\n"
                "  --version       show the version and exit\n"
                "\n"
@@ -138,8 +140,14 @@ int main(int argc, char** argv) {
         options.max_diagnostics = max_shown;
         if (timeline)
             options.on_step = [](const check::Step& s) {
-                std::printf("%s  %-16s beat %6.2f  base %6.1f  volume %5.1f\n", seq::clock_text(s.start).c_str(),
-                            s.command.c_str(), s.beat_from, s.base, s.volume_from);
+                char noise[48];
+                if (s.noise == seq::NoiseColour::Off)
+                    std::snprintf(noise, sizeof noise, "OFF");
+                else
+                    std::snprintf(noise, sizeof noise, "%s %g", seq::noise_colour_name(s.noise), s.noise_level);
+                std::printf("%s  %-16s beat %6.2f  base %6.1f  volume %5.1f  noise %-9s  mode %s\n",
+                            seq::clock_text(s.start).c_str(), s.command.c_str(), s.beat_from, s.base, s.volume_from,
+                            noise, seq::listen_mode_name(s.mode));
             };
         check::Report r = check::check_sequence(in, options);
         std::fclose(in);

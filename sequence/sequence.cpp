@@ -37,7 +37,7 @@ constexpr Word words[] = {
     {"SET", Command::Set},     {"VOLUME", Command::Volume},       {"FADE", Command::Fade},
     {"BASE", Command::Base},   {"HARMONICS", Command::Harmonics}, {"SLIDE", Command::Slide},
     {"HOLD", Command::Hold},   {"PAUSE", Command::Pause},         {"EXIT", Command::Exit},
-    {"END", Command::End},
+    {"END", Command::End},     {"NOISE", Command::Noise},         {"MODE", Command::Mode},
 };
 
 bool is_c_space(char c) {

@@ -119,4 +119,34 @@ check "volume 60: samples wrap" [ "$(negatives v60.wav)" -gt 0 ]
 "$check_bin" v52.seq >/dev/null
 check "volume 52: the checker is quiet" [ $? = 0 ]
 
+# NOISE and MODE: names with suggestions, levels, the wrap with noise at the
+# line that made it, the timeline and the plot.
+cat >noise.seq <<'END'
+BASE 200
+NOISE pink 20
+MODE ISOCRONIC
+NOISE BROWN 150
+VOLUME 30
+HOLD 60
+VOLUME 46
+NOISE WHITE 30
+MODE MONAURAL
+HOLD 60
+NOISE
+END
+END
+"$check_bin" --timeline --plot noise.svg noise.seq >out.txt
+check "noise: status 1" [ $? = 1 ]
+check "lower-case colour" grep -qx "noise.seq:2:7: warning: 'pink' is not recognised: noise colours are upper case (PINK); the noise stays as it was" out.txt
+check "misspelt mode" grep -qx "noise.seq:3:6: warning: 'ISOCRONIC' is not recognised: did you mean ISOCHRONIC? The mode stays as it was" out.txt
+check "level limited" grep -qx "noise.seq:4:13: warning: noise level 150 is limited to 0 to 100" out.txt
+check "wrap blamed on the NOISE line" grep -q "^noise.seq:8:1: warning: noise at 30 with 3 partials at volume 46 wraps .*(at most noise 25 at volume 46): ambrise-render --clean" out.txt
+check "missing colour at the line's end" grep -qx "noise.seq:11:6: warning: missing noise colour: the noise stays as it was" out.txt
+check "timeline: noise and mode" grep -qx '00:00:00  HOLD 60          beat  10.00  base  200.0  volume  30.0  noise BROWN 100  mode BINAURAL' out.txt
+check "timeline: carried over and changed" grep -qx '00:01:00  HOLD 60          beat  10.00  base  200.0  volume  46.0  noise WHITE 30   mode MONAURAL' out.txt
+check "lengths: no time in the renderer, a tick each in the player" grep -q '^noise.seq: renderer 00:02:00, player about 00:02:09,' out.txt
+check "plot draws the noise level" grep -q 'noise (%)' noise.svg
+"$render_bin" noise.seq out.wav 2>/dev/null
+check "noise.seq: the renderer's length too" [ $(( ($(stat -c %s out.wav) - 44) / 176400 )) = 120 ]
+
 finish

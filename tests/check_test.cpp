@@ -1,10 +1,13 @@
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "checker.h"
+#include "listening.h"
 
 namespace {
 
@@ -216,4 +219,123 @@ TEST(Checker, PlotScalesAndTicks) {
     svg = check::plot_svg(r, "loud");
     EXPECT_NE(svg.find(">150<"), std::string::npos);
     EXPECT_NE(svg.find("player stops at 100; renderer plays 150"), std::string::npos);
+}
+
+TEST(Checker, NoiseAndModeLines) {
+    const Case cases[] = {
+        {"NOISE pink 20\n", 1, 7, "noise colours are upper case (PINK); the noise stays as it was"},
+        {"NOISE BROWNN 20\n", 1, 7, "did you mean BROWN? The noise stays as it was"},
+        {"NOISE RAIN 20\n", 1, 7, "is no noise colour (WHITE, PINK, BROWN or OFF): the noise stays as it was"},
+        {"MODE ISOCRONIC\n", 1, 6, "did you mean ISOCHRONIC? The mode stays as it was"},
+        {"MODE monaural\n", 1, 6, "listening modes are upper case (MONAURAL); the mode stays as it was"},
+        {"MODE ISOCHRONIC\r\n", 1, 16, "a carriage return (DOS line end) after ISOCHRONIC: not recognised, the mode"},
+        {"NOISE PINK\t20\n", 1, 11, "a tab joins PINK to what follows: not recognised (use a space)"},
+        {"NOISE WHITE 150\n", 1, 13, "noise level 150 is limited to 0 to 100"},
+        {"NOISE WHITE -5\n", 1, 13, "noise level -5 is limited to 0 to 100"},
+        {"NOISE WHITE nan\n", 1, 13, "noise level 'nan' reads as 0"},
+        {"NOISE PINK 20%\n", 1, 12, "'20%' reads as 20"},
+        {"NOISE PINK 12,5\n", 1, 12, "write 12.5 for a decimal"},
+        {"NOISE\n", 1, 6, "missing noise colour: the noise stays as it was"},
+        {"NOISE BROWN\n", 1, 12, "missing noise level: read as 0"},
+        {"MODE\n", 1, 5, "missing listening mode: the mode stays as it was"},
+        {"MODE BINAURAL 2\n", 1, 15, "more than MODE takes"},
+        {"noise PINK 20\n", 1, 1, "upper case (NOISE)"},
+        {"MOED ISOCHRONIC\n", 1, 1, "did you mean MODE?"},
+        {"NOISE 20 pink\n", 1, 7, "the colour comes first: NOISE PINK 20; the noise stays as it was"},
+        {"MODE ISOCHRONIC\nSET 0\nHOLD 5\n", 3, 1, "beat 0 Hz in ISOCHRONIC mode: the pulses stand still"},
+        {"MODE ISOCHRONIC\nSET -1\nFADE 0 5\n", 3, 1, "beat -1 Hz in ISOCHRONIC mode"},
+    };
+    for (const Case& c : cases) {
+        check::Report r = check_text(c.text);
+        ASSERT_FALSE(r.diagnostics.empty()) << c.text;
+        EXPECT_TRUE(has(r, c.line, c.column, c.message_part))
+            << c.text << " -> " << r.diagnostics[0].line << ":" << r.diagnostics[0].column << ": "
+            << r.diagnostics[0].message;
+    }
+    // OFF needs no level, and all of these are clean: a slide down to 0
+    // pulses until it lands, and a beat of 0 stands still only in pulses.
+    EXPECT_EQ(check_text("NOISE OFF\nNOISE PINK 0\nNOISE BROWN 7.5\nMODE MONAURAL\nSET 0\nHOLD 1\nMODE BINAURAL\n"
+                         "HOLD 1\nMODE ISOCHRONIC\nSET 4\nSLIDE 0 5\n")
+                  .warnings,
+              0u);
+
+    // No time in the renderer, a tick each in the player; settings carry
+    // over, and an unknown name keeps the one before.
+    check::Report r = check_text("NOISE BROWN 20\nMODE ISOCHRONIC\nHOLD 10\nNOISE pink 40\nMODE Binaural\nHOLD 5\n"
+                                 "NOISE OFF\nHOLD 5\nNOISE WHITE 120\nHOLD 5\n");
+    EXPECT_EQ(r.renderer_seconds, 25);
+    EXPECT_EQ(r.player_seconds, 25 + 6);
+    ASSERT_EQ(r.steps.size(), 4u);
+    EXPECT_EQ(r.steps[0].noise, seq::NoiseColour::Brown);
+    EXPECT_EQ(r.steps[0].noise_level, 20);
+    EXPECT_EQ(r.steps[0].mode, seq::ListenMode::Isochronic);
+    EXPECT_EQ(r.steps[1].noise, seq::NoiseColour::Brown);
+    EXPECT_EQ(r.steps[1].noise_level, 20);
+    EXPECT_EQ(r.steps[1].mode, seq::ListenMode::Isochronic);
+    EXPECT_EQ(r.steps[2].noise_heard(), 0);
+    EXPECT_EQ(r.steps[3].noise_level, 100);   // limited
+    EXPECT_EQ(r.noise_max, 100);
+
+    // The plot draws the noise level only for a sequence that has noise.
+    std::string svg = check::plot_svg(r, "noise");
+    EXPECT_NE(svg.find("noise (%)"), std::string::npos);
+    EXPECT_EQ(check::plot_svg(check_text("HOLD 5\n"), "plain").find("noise"), std::string::npos);
+}
+
+TEST(Checker, NoiseInTheExactModesWrap) {
+    // The noise's peak (level / 100 * 32767) adds to the tone's S_n/2.
+    EXPECT_EQ(check::wrap_free_volume(3, 30), 45);
+    EXPECT_EQ(check::wrap_free_volume(0, 100), 50);
+    EXPECT_EQ(check::wrap_free_volume(3, 0), 52);
+    EXPECT_EQ(check::wrap_free_noise(3, 50), 8);
+    EXPECT_EQ(check::wrap_free_noise(3, 60), -1);   // the tone alone wraps
+    EXPECT_TRUE(check::exact_mode_wraps(0, -60, 100));
+
+    // The same arithmetic as the tone generators: the tone at its crest
+    // (+-S_n/2), the shared noise added to it, then the exact mode's sample.
+    // At the limit nothing wraps; one volume more, some samples do.
+    const long crest[] = {0, 16384, 30037, 47443};   // S_n/2 for 0, 1, 3 and 9 partials
+    const int partials[] = {0, 1, 3, 9};
+    for (int i = 0; i < 4; ++i) {
+        for (double level : {5.0, 30.0, 100.0}) {
+            int limit = check::wrap_free_volume(partials[i], level);
+            for (int v : {limit, limit + 1}) {
+                seq::Listening listening;
+                listening.colour = seq::NoiseColour::White;
+                listening.level = level;
+                bool wrapped = false;
+                for (int frame = 0; frame < 200000 && !wrapped; ++frame) {
+                    std::int32_t up = static_cast<std::int32_t>(crest[i]), down = -up;
+                    listening.shape(up, down, 0.0, 44100.0, 32767);
+                    double high = std::floor((32768.0 + up) * v / 100.0);
+                    double low = std::floor((32768.0 + down) * v / 100.0);
+                    wrapped = high > 32767.0 || low < -32768.0;
+                }
+                EXPECT_EQ(wrapped, v > limit) << partials[i] << " partials, noise " << level << ", volume " << v;
+                EXPECT_EQ(check::exact_mode_wraps(partials[i], v, level), v > limit);
+            }
+        }
+    }
+
+    // Blamed on the line that made it wrap, NOISE included, once.
+    check::Report r = check_text("NOISE WHITE 30\nHOLD 5\nHOLD 5\n");
+    ASSERT_EQ(r.warnings, 1u);
+    EXPECT_TRUE(has(r, 1, 1, "noise at 30 with 3 partials at volume 50 wraps past the 16-bit range"));
+    EXPECT_TRUE(has(r, 1, 1, "(at most noise 8 at volume 50): ambrise-render --clean"));
+    r = check_text("NOISE PINK 30\nVOLUME 46\nMODE MONAURAL\nHOLD 5\n");
+    ASSERT_EQ(r.warnings, 1u);
+    EXPECT_TRUE(has(r, 2, 1, "volume 46 with 3 partials and noise at 30 wraps"));
+    EXPECT_TRUE(has(r, 2, 1, "(at most 45 with 3 partials and noise at 30)"));
+    r = check_text("VOLUME 45\nNOISE BROWN 30\nHOLD 1\nFADE 60 10\n");
+    ASSERT_EQ(r.warnings, 1u);
+    EXPECT_TRUE(has(r, 4, 1, "the fade reaches volume 59.85, where 3 partials and noise at 30 wrap"));
+    // Noise on a tone that wraps anyway is no new cause.
+    EXPECT_EQ(check_text("VOLUME 60\nHOLD 1\nNOISE WHITE 10\nHOLD 1\n").warnings, 1u);
+    // Noise switched off is no cause at all.
+    r = check_text("VOLUME 60\nNOISE WHITE 10\nNOISE OFF\nHOLD 1\n");
+    ASSERT_EQ(r.warnings, 1u);
+    EXPECT_TRUE(has(r, 1, 1, "volume 60 with 3 partials wraps"));
+    EXPECT_EQ(check_text("NOISE WHITE 30\nNOISE OFF\nHOLD 5\nVOLUME 45\nNOISE BROWN 30\nHOLD 5\n").warnings, 0u);
+    // An unknown colour leaves the noise as it was: off, so no wrap.
+    EXPECT_EQ(check_text("NOISE WHTE 30\nHOLD 5\n").warnings, 1u);
 }

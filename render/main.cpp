@@ -29,8 +29,10 @@ constexpr int status_write_open = 253;
 constexpr int status_write_error = 252;
 
 // A sequence that cannot be read twice (a pipe, a device) is kept in memory
-// for the second pass; this much of it is read at most.
+// for the second pass: this much of it is read at most, and this much of
+// its command lines kept, which bounds the memory a render takes.
 constexpr std::uint64_t stream_limit = 64ull << 20;
+constexpr std::size_t kept_limit = 32u << 20;
 
 volatile std::sig_atomic_t stop_signal = 0;
 
@@ -64,7 +66,7 @@ public:
         if (file_ && file_ != stdin) std::fclose(file_);
     }
 
-    enum Result { ok, cannot_read, too_long };
+    enum Result { ok, cannot_read, too_long, too_many_commands };
 
     Result open(const char* path) {
         file_ = std::strcmp(path, "-") == 0 ? stdin : std::fopen(path, "r");
@@ -104,6 +106,10 @@ private:
             if (read > stream_limit) return too_long;
             seq::Line l = seq::parse_line(line);
             if (l.command == seq::Command::None || l.command == seq::Command::Pause) continue;
+            if (kept_.size() + line.length + 1 > kept_limit) return too_many_commands;
+            // Reserved once: pages are taken only as they fill, and the
+            // text is never copied to grow.
+            if (kept_.empty()) kept_.reserve(kept_limit);
             kept_.append(line.text, strnlen(line.text, line.length));
             if (kept_.back() != '\n') kept_ += '\n';
             if (l.command == seq::Command::End || l.command == seq::Command::Exit) break;
@@ -250,6 +256,10 @@ int main(int argc, char** argv) {
         case SequenceInput::too_long:
             std::fprintf(stderr, "ERROR: %s is longer than %llu MiB; only a regular file may be longer\n",
                          sequence_path, static_cast<unsigned long long>(stream_limit >> 20));
+            return status_read;
+        case SequenceInput::too_many_commands:
+            std::fprintf(stderr, "ERROR: %s holds more than %zu MiB of commands; only a regular file may hold more\n",
+                         sequence_path, kept_limit >> 20);
             return status_read;
     }
 

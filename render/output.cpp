@@ -153,7 +153,7 @@ private:
 
 class SndfileOutput : public Output {
 public:
-    SndfileOutput(SNDFILE* file, bool resample) : file_(file) {
+    SndfileOutput(SNDFILE* file, bool resample, bool lossy) : file_(file), lossy_(lossy) {
         if (resample) resampler_ = std::make_unique<Resampler>();
     }
     ~SndfileOutput() override {
@@ -200,14 +200,26 @@ private:
     void write(const std::int16_t* words, std::size_t count) {
         if (failed_ || count == 0) return;
         errno = 0;
-        if (sf_writef_short(file_, words, static_cast<sf_count_t>(count)) != static_cast<sf_count_t>(count)) {
+        sf_count_t written;
+        if (lossy_) {
+            // The lossy encoders work on floats; this library's MP3 encoder
+            // garbles 16-bit input.
+            floats_.resize(2 * count);
+            for (std::size_t i = 0; i < 2 * count; ++i) floats_[i] = static_cast<float>(words[i]) / 32768.0f;
+            written = sf_writef_float(file_, floats_.data(), static_cast<sf_count_t>(count));
+        } else {
+            written = sf_writef_short(file_, words, static_cast<sf_count_t>(count));
+        }
+        if (written != static_cast<sf_count_t>(count)) {
             failed_ = true;
             error_ = errno ? errno : EIO;
         }
     }
 
     SNDFILE* file_;
+    bool lossy_;
     std::unique_ptr<Resampler> resampler_;
+    std::vector<float> floats_;
     std::vector<unsigned char> bytes_ = std::vector<unsigned char>(block_bytes);
     std::vector<std::int16_t> words_, resampled_;
     bool failed_ = false;
@@ -268,7 +280,14 @@ std::unique_ptr<Output> sndfile_output(int fd, Format format, std::string& messa
         message = sf_strerror(nullptr);
         return nullptr;
     }
-    return std::make_unique<SndfileOutput>(file, info.samplerate != table_size);
+    // A variable-rate MP3 stream cannot get the header that tells its
+    // length, and decoders then guess the length from its first frame: a
+    // stream is written at a constant rate instead.
+    if (format == Format::mp3 && lseek(fd, 0, SEEK_CUR) < 0) {
+        int mode = SF_BITRATE_MODE_CONSTANT;
+        sf_command(file, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
+    }
+    return std::make_unique<SndfileOutput>(file, info.samplerate != table_size, format != Format::flac);
 }
 
 }  // namespace render

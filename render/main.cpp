@@ -294,7 +294,7 @@ int main(int argc, char** argv) {
         return status_write_open;
     }
     const struct stat& in_st = input.status();
-    if (in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+    if (S_ISREG(in_st.st_mode) && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
         std::fprintf(stderr, "ERROR: %s is the sequence file\n", output_path);
         return status_write_open;
     }

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     const char* what = argc > 2 ? argv[2] : "";
     if (!*what) {
         std::printf("%lld %d %d\n", static_cast<long long>(info.frames), info.samplerate, info.channels);
+        sf_close(f);
         return 0;
     }
     int ch = info.channels;

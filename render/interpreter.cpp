@@ -29,9 +29,15 @@ void run_sequence(std::FILE* in, RenderState& s, BlockSink& sink) {
                 double target = line.number(0);
                 std::int64_t seconds = line.count(1);
                 if (seconds <= 0 || !finite(target)) break;
+                if (sink.counts_only()) {
+                    sink.blocks(s, 10 * seconds, s.base_hz, s.beat_hz);
+                    s.volume = target;
+                    break;
+                }
                 double step = (target - s.volume) / static_cast<double>(10 * seconds);
                 for (std::int64_t i = 0; i < 10 * seconds; ++i) {
                     sink.blocks(s, 1, s.base_hz, s.beat_hz);
+                    if (sink.stopped()) return;
                     s.volume += step;
                 }
                 break;
@@ -55,9 +61,15 @@ void run_sequence(std::FILE* in, RenderState& s, BlockSink& sink) {
                 double target = line.number(0);
                 int seconds = line.count(1);
                 if (seconds <= 0 || !finite(target)) break;
+                if (sink.counts_only()) {
+                    sink.blocks(s, std::int64_t{blocks_per_second} * seconds, s.base_hz, s.beat_hz);
+                    s.beat_hz = target;
+                    break;
+                }
                 double step = (target - s.beat_hz) / seconds;
                 for (int i = 0; i < seconds; ++i) {
                     sink.blocks(s, blocks_per_second, s.base_hz, s.beat_hz);
+                    if (sink.stopped()) return;
                     s.beat_hz += step;
                 }
                 break;
@@ -65,6 +77,7 @@ void run_sequence(std::FILE* in, RenderState& s, BlockSink& sink) {
             case seq::Command::Hold: {
                 std::int64_t seconds = line.count(0);
                 if (seconds > 0) sink.blocks(s, blocks_per_second * seconds, s.base_hz, s.beat_hz);
+                if (sink.stopped()) return;
                 break;
             }
             case seq::Command::Exit:

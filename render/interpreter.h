@@ -15,6 +15,13 @@ public:
     virtual ~BlockSink() = default;
     // count blocks (count > 0) with the state's harmonics and volume.
     virtual void blocks(RenderState& state, std::int64_t count, double base, double beat) = 0;
+    // True once the sink wants no more blocks (a failed write, an
+    // interruption): the interpreter then returns at once.
+    virtual bool stopped() const { return false; }
+    // True for a sink that only counts: it then gets each timed command's
+    // blocks in one call, and the volume and beat a FADE or SLIDE leaves
+    // behind are set to its target instead of being stepped there.
+    virtual bool counts_only() const { return false; }
 };
 
 // Counts blocks without making sound: the dry pass that finds a render's
@@ -24,6 +31,7 @@ public:
     void blocks(RenderState&, std::int64_t count, double, double) override {
         total = count > INT64_MAX - total ? INT64_MAX : total + count;
     }
+    bool counts_only() const override { return true; }
     std::int64_t total = 0;
 };
 

@@ -1,20 +1,21 @@
 // ambrise-render: runs a sequence file offline into a 44.1 kHz 16-bit
-// stereo WAV file.
+// stereo WAV file, or a compressed format.
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "interpreter.h"
+#include "output.h"
 #include "sequence.h"
 #include "synth.h"
-#include "wav.h"
-#include "writer.h"
 
 using namespace render;
 
@@ -27,6 +28,16 @@ constexpr int status_read = 254;
 constexpr int status_write_open = 253;
 constexpr int status_write_error = 252;
 
+// A sequence that cannot be read twice (a pipe, a device) is kept in memory
+// for the second pass: this much of it is read at most, and this much of
+// its command lines kept, which bounds the memory a render takes.
+constexpr std::uint64_t stream_limit = 64ull << 20;
+constexpr std::size_t kept_limit = 32u << 20;
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void on_stop_signal(int signal) { stop_signal = signal; }
+
 void usage(const char* name) {
     std::printf("Create a .wav file ready to burn to CD from an Ambrise sequence file:\n");
     std::printf("%s <sequence> <output>\n", name);
@@ -34,47 +45,109 @@ void usage(const char* name) {
     std::printf("\t<output> the .wav file to create\n");
 }
 
-bool slurp(std::FILE* in, std::string& text) {
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) text.append(buf, n);
-    return !std::ferror(in);
+void help(const char* name) {
+    usage(name);
+    std::printf("Options, before the paths:\n"
+                "  --clean          samples without the midpoint, saturated instead of wrapped\n"
+                "  --format=NAME    wav, flac, ogg, opus or mp3; otherwise by the output's\n"
+                "                   extension, wav for any other\n"
+                "  --help           this text\n"
+                "  --version        the program's version\n"
+                "  --               the end of the options\n"
+                "A path - is standard input (sequence) or standard output (output).\n");
 }
 
-// Runs the sequence held in memory through a sink.
-void run_text(const std::string& text, RenderState& state, BlockSink& sink) {
-    if (text.empty()) return;
-    std::FILE* in = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
-    if (!in) return;
-    run_sequence(in, state, sink);
-    std::fclose(in);
-}
+// The sequence, readable twice: a regular file is rewound, anything else
+// is read once and its command lines kept in memory.
+class SequenceInput {
+public:
+    ~SequenceInput() {
+        if (memory_) std::fclose(memory_);
+        if (file_ && file_ != stdin) std::fclose(file_);
+    }
 
+    enum Result { ok, cannot_read, too_long, too_many_commands };
 
-// Renders into the output, showing progress on a terminal.
+    Result open(const char* path) {
+        file_ = std::strcmp(path, "-") == 0 ? stdin : std::fopen(path, "r");
+        if (!file_ || fstat(fileno(file_), &stat_) != 0 || S_ISDIR(stat_.st_mode)) return cannot_read;
+        if (S_ISREG(stat_.st_mode)) {
+            start_ = ftello(file_);
+            if (start_ >= 0) return ok;
+        }
+        return keep_stream();
+    }
+
+    // The stream for a pass from the start; null when it cannot be rewound.
+    std::FILE* pass() {
+        if (memory_) {
+            std::rewind(memory_);
+            return memory_;
+        }
+        if (kept_.empty() && start_ < 0) return nullptr;   // a stream without any command
+        if (start_ < 0) {
+            memory_ = fmemopen(kept_.data(), kept_.size(), "r");
+            return memory_;
+        }
+        return fseeko(file_, start_, SEEK_SET) == 0 ? file_ : nullptr;
+    }
+
+    bool read_error() const { return file_ && std::ferror(file_); }
+    const struct stat& status() const { return stat_; }
+
+private:
+    // Keeps only the pieces that carry a command, up to END or EXIT: the
+    // rest changes nothing.
+    Result keep_stream() {
+        seq::LineBuffer line;
+        std::uint64_t read = 0;
+        while (seq::read_line(file_, line)) {
+            read += line.length;
+            if (read > stream_limit) return too_long;
+            seq::Line l = seq::parse_line(line);
+            if (l.command == seq::Command::None || l.command == seq::Command::Pause) continue;
+            if (kept_.size() + line.length + 1 > kept_limit) return too_many_commands;
+            // Reserved once: pages are taken only as they fill, and the
+            // text is never copied to grow.
+            if (kept_.empty()) kept_.reserve(kept_limit);
+            kept_.append(line.text, strnlen(line.text, line.length));
+            if (kept_.back() != '\n') kept_ += '\n';
+            if (l.command == seq::Command::End || l.command == seq::Command::Exit) break;
+        }
+        return std::ferror(file_) ? cannot_read : ok;
+    }
+
+    std::FILE* file_ = nullptr;
+    std::FILE* memory_ = nullptr;
+    struct stat stat_ = {};
+    off_t start_ = -1;
+    std::string kept_;
+};
+
+// Renders into the output block by block, stops at a failed write or a
+// stop signal, never goes past the length the header was given, and shows
+// progress on a terminal.
 class RenderSink : public BlockSink {
 public:
-    RenderSink(Writer& out, std::int64_t total_blocks, bool progress)
-        : out_(out), total_(total_blocks), progress_(progress) {}
+    RenderSink(Output& out, std::int64_t total_blocks, bool progress)
+        : out_(out), total_(total_blocks), progress_(progress), started_(std::chrono::steady_clock::now()) {}
 
     void blocks(RenderState& state, std::int64_t count, double base, double beat) override {
-        if (!progress_) {
-            render_blocks(state, count, out_, base, beat);
-            return;
-        }
-        // Splitting a call into pieces gives the same frames.
-        while (count > 0 && !out_.failed()) {
-            std::int64_t piece = count < blocks_per_second ? count : blocks_per_second;
-            render_blocks(state, piece, out_, base, beat);
-            done_ += piece;
-            count -= piece;
-            show();
+        if (count > total_ - done_) count = total_ - done_;
+        while (count > 0 && !stopped()) {
+            render_blocks(state, 1, out_, base, beat);
+            if (out_.failed()) break;
+            ++done_;
+            --count;
+            if (progress_) show();
         }
     }
+    bool stopped() const override { return stop_signal != 0 || out_.failed() || done_ >= total_; }
 
     void finish() {
         if (progress_ && shown_) std::fputs("\r\033[K", stderr);
     }
+    std::int64_t done() const { return done_; }
 
 private:
     void show() {
@@ -82,87 +155,187 @@ private:
         if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
         last_ = now;
         shown_ = true;
-        int percent = total_ > 0 ? static_cast<int>(done_ * 100 / total_) : 100;
+        int percent = total_ > 0 ? static_cast<int>(static_cast<double>(done_) * 100.0 / static_cast<double>(total_)) : 100;
+        double elapsed = std::chrono::duration<double>(now - started_).count();
+        double sound = static_cast<double>(done_) / blocks_per_second;
         std::fprintf(stderr, "\rrendering  %s / %s  %d%%", seq::clock_text(done_ / blocks_per_second).c_str(),
                      seq::clock_text(total_ / blocks_per_second).c_str(), percent);
+        if (elapsed > 0.2 && sound > 0) {
+            double speed = sound / elapsed;
+            auto left = static_cast<std::int64_t>(static_cast<double>(total_ - done_) / blocks_per_second / speed);
+            std::fprintf(stderr, "  %.1fx real time  %s left", speed, seq::clock_text(left).c_str());
+        }
+        std::fputs("\033[K", stderr);
         std::fflush(stderr);
     }
 
-    Writer& out_;
+    Output& out_;
     std::int64_t total_;
     std::int64_t done_ = 0;
     bool progress_;
     bool shown_ = false;
-    std::chrono::steady_clock::time_point last_;
+    std::chrono::steady_clock::time_point started_, last_;
 };
 
-bool patch_header(const char* path, bool rf64) {
-    struct stat st;
-    if (stat(path, &st) != 0) return false;
-    std::FILE* f = std::fopen(path, "r+");
-    if (!f) return false;
-    auto header = header_bytes(rf64, static_cast<std::uint64_t>(st.st_size));
-    bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
-    return std::fclose(f) == 0 && ok;
+void catch_stop_signals() {
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// One line when the exact mode wrapped: how often, and from what volume on
+// the partial count that wrapped most would not have.
+void warn_wraps(const WrapCount& wraps) {
+    if (wraps.total == 0) return;
+    int n = 0;
+    for (int k = 1; k <= max_partials; ++k)
+        if (wraps.by_partials[k] > wraps.by_partials[n]) n = k;
+    std::fprintf(stderr,
+                 "warning: %lld samples wrapped past the 16-bit range (volume above %d with %d partial%s); "
+                 "render with --clean for clean audio\n",
+                 static_cast<long long>(wraps.total), highest_unwrapped_volume(n), n, n == 1 ? "" : "s");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        usage(argv[0] ? argv[0] : "ambrise-render");
+    const char* name = argv[0] ? argv[0] : "ambrise-render";
+    bool clean = false;
+    bool format_given = false;
+    Format format = Format::wav;
+    int arg = 1;
+    for (; arg < argc; ++arg) {
+        std::string_view a = argv[arg];
+        if (a.substr(0, 2) != "--") break;
+        if (a == "--") {
+            ++arg;
+            break;
+        }
+        if (a == "--help") {
+            help(name);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("ambrise-render 2.1\n");
+            return 0;
+        }
+        if (a == "--clean") {
+            clean = true;
+        } else if (a.substr(0, 9) == "--format=") {
+            if (!format_for_name(a.substr(9), format)) {
+                std::fprintf(stderr, "ERROR: unknown format %s (wav, flac, ogg, opus, mp3)\n", argv[arg] + 9);
+                return status_usage;
+            }
+            format_given = true;
+        } else {
+            std::fprintf(stderr, "ERROR: unknown option %s (see --help)\n", argv[arg]);
+            return status_usage;
+        }
+    }
+    if (argc - arg < 2) {
+        usage(name);
         return status_usage;
     }
-    const char* sequence_path = argv[1];
-    const char* output_path = argv[2];
+    const char* sequence_path = argv[arg];
+    const char* output_path = argv[arg + 1];
+    bool to_stdout = std::strcmp(output_path, "-") == 0;
+    if (!format_given && !to_stdout) format = format_for_path(output_path);
 
-    std::FILE* sequence_file = std::fopen(sequence_path, "r");
-    if (!sequence_file) {
-        std::fprintf(stderr, "ERROR: cannot open %s for reading\n", sequence_path);
-        return status_read;
-    }
-    // Opening the output truncates it: never do that to the sequence itself.
-    struct stat in_st, out_st;
-    if (fstat(fileno(sequence_file), &in_st) == 0 && stat(output_path, &out_st) == 0 &&
-        in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
-        std::fprintf(stderr, "ERROR: %s is the sequence file\n", output_path);
-        return status_write_open;
-    }
-    std::string text;
-    slurp(sequence_file, text);
-    std::fclose(sequence_file);
+    // A write to a closed pipe is an error to report, not a reason to die.
+    std::signal(SIGPIPE, SIG_IGN);
 
-    int fd = open(output_path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) {
-        std::fprintf(stderr, "ERROR: cannot open %s for writing\n", output_path);
-        return status_write_open;
+    SequenceInput input;
+    switch (input.open(sequence_path)) {
+        case SequenceInput::ok: break;
+        case SequenceInput::cannot_read:
+            std::fprintf(stderr, "ERROR: cannot open %s for reading\n", sequence_path);
+            return status_read;
+        case SequenceInput::too_long:
+            std::fprintf(stderr, "ERROR: %s is longer than %llu MiB; only a regular file may be longer\n",
+                         sequence_path, static_cast<unsigned long long>(stream_limit >> 20));
+            return status_read;
+        case SequenceInput::too_many_commands:
+            std::fprintf(stderr, "ERROR: %s holds more than %zu MiB of commands; only a regular file may hold more\n",
+                         sequence_path, kept_limit >> 20);
+            return status_read;
     }
 
     build_sine_table();
 
-    // A dry pass gives the exact length, which decides the header's form.
+    // A dry pass gives the exact length, which the header needs first.
     BlockCounter counter;
     RenderState dry = render_state;
-    run_text(text, dry, counter);
-    constexpr std::uint64_t block_bytes = frames_per_block * bytes_per_frame;
-    auto blocks = static_cast<std::uint64_t>(counter.total);
-    bool rf64 = blocks > (UINT64_MAX - wav_header_size) / block_bytes ||
-                needs_rf64(wav_header_size + blocks * block_bytes);
+    if (std::FILE* in = input.pass()) run_sequence(in, dry, counter);
+    if (input.read_error()) {
+        std::fprintf(stderr, "ERROR: cannot open %s for reading\n", sequence_path);
+        return status_read;
+    }
 
-    auto out = std::make_unique<Writer>(fd);
-    auto header = header_bytes(rf64, 0);
-    out->write(header.data(), header.size());
+    std::string message;
+    if (!format_supported(format, message)) {
+        std::fprintf(stderr, "ERROR: cannot write %s: %s\n", output_path, message.c_str());
+        return status_write_open;
+    }
+
+    // The output is opened without truncation and truncated only once it is
+    // known not to be the sequence: a path swapped in between cannot make
+    // the render destroy its own input.
+    int fd = to_stdout ? STDOUT_FILENO : open(output_path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        std::fprintf(stderr, "ERROR: cannot open %s for writing\n", output_path);
+        return status_write_open;
+    }
+    struct stat out_st;
+    if (fstat(fd, &out_st) != 0) {
+        std::fprintf(stderr, "ERROR: cannot open %s for writing\n", output_path);
+        return status_write_open;
+    }
+    const struct stat& in_st = input.status();
+    if (S_ISREG(in_st.st_mode) && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+        std::fprintf(stderr, "ERROR: %s is the sequence file\n", output_path);
+        return status_write_open;
+    }
+    if (!to_stdout && S_ISREG(out_st.st_mode) && ftruncate(fd, 0) != 0) {
+        std::fprintf(stderr, "ERROR: cannot open %s for writing\n", output_path);
+        return status_write_open;
+    }
+
+    std::unique_ptr<Output> out;
+    if (format == Format::wav) {
+        out = wav_output(fd, static_cast<std::uint64_t>(counter.total) * frames_per_block);
+    } else {
+        out = sndfile_output(fd, format, message);
+        if (!out) {
+            std::fprintf(stderr, "ERROR: cannot open %s for writing (%s)\n", output_path, message.c_str());
+            return status_write_open;
+        }
+    }
+
+    catch_stop_signals();
+    render_state.mode = clean ? SampleMode::clean : SampleMode::exact;
     RenderSink sink(*out, counter.total, isatty(STDERR_FILENO) == 1);
-    run_text(text, render_state, sink);
-    out->flush();
+    if (std::FILE* in = input.pass()) run_sequence(in, render_state, sink);
     sink.finish();
-    bool ok = !out->failed();
-    if (close(fd) != 0) ok = false;
+    bool ok = out->finish();
+    int error = out->error();
+    out.reset();
+    if (!to_stdout && close(fd) != 0) ok = false;
 
-    if (!patch_header(output_path, rf64)) ok = false;
     if (!ok) {
-        std::fprintf(stderr, "ERROR: cannot write %s\n", output_path);
+        if (error == EPIPE)
+            std::fprintf(stderr, "ERROR: cannot write %s: %s\n", output_path, std::strerror(error));
+        else
+            std::fprintf(stderr, "ERROR: cannot write %s\n", output_path);
         return status_write_error;
+    }
+    if (!clean) warn_wraps(render_state.wraps);
+    if (stop_signal != 0) {
+        std::fprintf(stderr, "interrupted after %s of %s\n", seq::clock_text(sink.done() / blocks_per_second).c_str(),
+                     seq::clock_text(counter.total / blocks_per_second).c_str());
+        return 128 + stop_signal;
     }
     return 0;
 }

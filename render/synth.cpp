@@ -33,15 +33,43 @@ inline std::int32_t floor_to_int32(double v) {
     return static_cast<std::int32_t>(v);
 }
 
-inline std::int32_t level(std::int32_t sum, double volume) {
-    std::int32_t half = sum / 2;
-    return floor_to_int32(static_cast<double>(half + 32768) * volume / 100.0);
+// A frame's partials summed, halved toward zero: the signed value every
+// mode starts from.
+inline std::int32_t half_of(std::int32_t sum) { return sum / 2; }
+
+// The exact mode: a 32768 midpoint, scaled by the volume; the caller keeps
+// the low 16 bits, so values past the word's range wrap.
+struct Exact {
+    static constexpr bool wraps = true;
+    static std::int32_t sample(std::int32_t half, double volume) {
+        return floor_to_int32(static_cast<double>(half + 32768) * volume / 100.0);
+    }
+};
+
+// The clean mode: no midpoint, saturated to the word's range.
+struct Clean {
+    static constexpr bool wraps = false;
+    static std::int32_t sample(std::int32_t half, double volume) {
+        std::int32_t v = floor_to_int32(static_cast<double>(half) * volume / 100.0);
+        return v > 32767 ? 32767 : v < -32768 ? -32768 : v;
+    }
+};
+
+inline bool outside_word(std::int32_t v) { return v < -32768 || v > 32767; }
+
+// The largest sum magnitude of n partials: sum of 32768 / (k+1).
+std::int32_t bound_for(int n) {
+    std::int32_t b = 0;
+    for (int k = 0; k < n; ++k) b += 32768 / (k + 1);
+    return b;
 }
 
-// level() for every sum a block can reach, for one volume and partial
-// count. A hold renders thousands of blocks at one volume, and a lookup is
-// far cheaper than the division; a fade changes the volume every block, so
-// the table is filled only once a volume has been seen twice in a row.
+// The sample for every sum a block can reach, for one mode, volume and
+// partial count. A hold renders thousands of blocks at one volume, and a
+// lookup is far cheaper than the division; a fade changes the volume every
+// block, so the table is filled only once a volume has been seen twice in a
+// row.
+template <class Mode>
 class LevelCache {
 public:
     // The table for this volume and count, or null when not worth it yet.
@@ -55,28 +83,42 @@ public:
         }
         if (!valid_) {
             bound_ = bound_for(n);
-            for (std::int32_t sum = -bound_; sum <= bound_; ++sum) levels_[sum + bound_] = static_cast<std::uint16_t>(level(sum, volume));
+            // For a fixed volume the sample is monotonic in the sum, so the
+            // sums whose sample fits the word form one interval.
+            unwrapped_low_ = bound_ + 1;
+            unwrapped_high_ = -bound_ - 1;
+            for (std::int32_t sum = -bound_; sum <= bound_; ++sum) {
+                std::int32_t v = Mode::sample(half_of(sum), volume);
+                levels_[sum + bound_] = static_cast<std::uint16_t>(v);
+                if (!outside_word(v)) {
+                    if (sum < unwrapped_low_) unwrapped_low_ = sum;
+                    unwrapped_high_ = sum;
+                }
+            }
+            if (unwrapped_high_ < unwrapped_low_) unwrapped_low_ = unwrapped_high_ = bound_ + 1;   // all wrap
             valid_ = true;
         }
         return levels_ + bound_;
     }
 
-private:
-    // The largest sum magnitude of n partials: sum of 32768 / (k+1).
-    static std::int32_t bound_for(int n) {
-        std::int32_t b = 0;
-        for (int k = 0; k < n; ++k) b += 32768 / (k + 1);
-        return b;
+    // 1 when this sum's sample (from the current table) wrapped.
+    std::int64_t wrapped(std::int32_t sum) const {
+        return static_cast<std::uint32_t>(sum - unwrapped_low_) >
+               static_cast<std::uint32_t>(unwrapped_high_ - unwrapped_low_);
     }
+
+private:
     static constexpr std::int32_t max_bound = 32768 + 16384 + 10922 + 8192 + 6553 + 5461 + 4681 + 4096 + 3640 + 3276;
     std::uint16_t levels_[2 * max_bound + 1] = {};   // only the low 16 bits are written
     std::int32_t bound_ = 0;
+    std::int32_t unwrapped_low_ = 0, unwrapped_high_ = 0;
     double last_volume_ = -1.0;
     int last_n_ = -1;
     bool valid_ = false;
 };
 
-LevelCache level_cache;
+template <class Mode>
+LevelCache<Mode> level_cache;
 
 inline void store(unsigned char* p, std::uint32_t l, std::uint32_t r) {
     // Little-endian words, left then right.
@@ -88,7 +130,7 @@ inline void store(unsigned char* p, std::uint32_t l, std::uint32_t r) {
 
 // One block with N partials; N is a constant so that the weights divide by
 // constants.
-template <int N>
+template <int N, class Mode>
 void render_block(RenderState& s, unsigned char* out, double base, double beat) {
     // Locals, so that the byte stores cannot be taken to alias the phases.
     double step_left[N], step_right[N], left[N], right[N];
@@ -99,7 +141,9 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
         right[k] = s.right_phase[k];
     }
     const double volume = s.volume;
-    const std::uint16_t* levels = level_cache.lookup(volume, N);
+    LevelCache<Mode>& cache = level_cache<Mode>;
+    const std::uint16_t* levels = cache.lookup(volume, N);
+    std::int64_t wraps = 0;
     for (int f = 0; f < frames_per_block; ++f) {
         std::int32_t sum_left = 0, sum_right = 0;
         // Unrolled, so that each weight divides by a constant.
@@ -110,22 +154,51 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
             right[k] = wrap_phase(step_right[k] + right[k]);
             sum_right += table[static_cast<int>(right[k])] / (k + 1);
         }
-        if (levels)
+        if (levels) {
             store(out + f * bytes_per_frame, levels[sum_left], levels[sum_right]);
-        else
-            store(out + f * bytes_per_frame, static_cast<std::uint32_t>(level(sum_left, volume)),
-                  static_cast<std::uint32_t>(level(sum_right, volume)));
+            if constexpr (Mode::wraps) wraps += cache.wrapped(sum_left) + cache.wrapped(sum_right);
+        } else {
+            std::int32_t l = Mode::sample(half_of(sum_left), volume);
+            std::int32_t r = Mode::sample(half_of(sum_right), volume);
+            store(out + f * bytes_per_frame, static_cast<std::uint32_t>(l), static_cast<std::uint32_t>(r));
+            if constexpr (Mode::wraps) wraps += outside_word(l) + outside_word(r);
+        }
     }
     for (int k = 0; k < N; ++k) {
         s.left_phase[k] = left[k];
         s.right_phase[k] = right[k];
     }
+    if (wraps) {
+        s.wraps.total += wraps;
+        s.wraps.by_partials[N] += wraps;
+    }
 }
 
-void render_silent_block(const RenderState& s, unsigned char* out) {
-    auto v = static_cast<std::uint32_t>(floor_to_int32(s.volume * 32768.0 / 100.0));
-    for (int f = 0; f < frames_per_block; ++f) store(out + f * bytes_per_frame, v, v);
+// No partials: every sample is the mode's level for a sum of 0.
+template <class Mode>
+void render_silent_block(RenderState& s, unsigned char* out) {
+    std::int32_t v = Mode::sample(half_of(0), s.volume);
+    for (int f = 0; f < frames_per_block; ++f)
+        store(out + f * bytes_per_frame, static_cast<std::uint32_t>(v), static_cast<std::uint32_t>(v));
+    if (Mode::wraps && outside_word(v)) {
+        s.wraps.total += 2 * frames_per_block;
+        s.wraps.by_partials[0] += 2 * frames_per_block;
+    }
 }
+
+using BlockFunction = void (*)(RenderState&, unsigned char*, double, double);
+
+template <class Mode>
+void silent_block(RenderState& s, unsigned char* out, double, double) {
+    render_silent_block<Mode>(s, out);
+}
+
+// The block function of each partial count (0 for none), per mode.
+template <class Mode>
+constexpr BlockFunction block_functions[max_partials + 1] = {
+    silent_block<Mode>,         render_block<1, Mode>, render_block<2, Mode>, render_block<3, Mode>,
+    render_block<4, Mode>,      render_block<5, Mode>, render_block<6, Mode>, render_block<7, Mode>,
+    render_block<8, Mode>,      render_block<9, Mode>, render_block<10, Mode>};
 
 }  // namespace
 
@@ -147,35 +220,33 @@ void advance_phases(PhaseBank& bank, int n, double base, double offset) {
     for (int k = 0; k < n; ++k) bank[k] = wrap_phase((power_of_two[k] * base + offset) + bank[k]);
 }
 
+std::int32_t exact_sample(std::int32_t half, double volume) { return Exact::sample(half, volume); }
+std::int32_t clean_sample(std::int32_t half, double volume) { return Clean::sample(half, volume); }
+
+int highest_unwrapped_volume(int n) {
+    double peak = 32768.0 + (n > 0 ? half_of(bound_for(n < max_partials ? n : max_partials)) : 0);
+    int v = 100;
+    while (v > 0 && std::floor(peak * v / 100.0) > 32767.0) --v;
+    return v;
+}
+
 std::int32_t mix_channel(const PhaseBank& bank, int n, double volume) {
     if (n <= 0) return floor_to_int32(volume * 32768.0 / 100.0);
     if (n > max_partials) n = max_partials;
     std::int32_t sum = 0;
     for (int k = 0; k < n; ++k) sum += table[static_cast<int>(bank[k])] / (k + 1);
-    return level(sum, volume);
+    return Exact::sample(half_of(sum), volume);
 }
 
-void render_blocks(RenderState& s, std::int64_t count, Writer& out, double base, double beat) {
+void render_blocks(RenderState& s, std::int64_t count, FrameSink& out, double base, double beat) {
     constexpr std::size_t block_bytes = frames_per_block * bytes_per_frame;
+    // The mode is chosen here, once per block; the frame loop knows only its own.
+    const BlockFunction* functions =
+        s.mode == SampleMode::clean ? block_functions<Clean> : block_functions<Exact>;
+    int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
     for (std::int64_t b = 0; b < count && !out.failed(); ++b) {
         unsigned char* p = out.room(block_bytes);
-        switch (s.harmonics) {
-            case 1: render_block<1>(s, p, base, beat); break;
-            case 2: render_block<2>(s, p, base, beat); break;
-            case 3: render_block<3>(s, p, base, beat); break;
-            case 4: render_block<4>(s, p, base, beat); break;
-            case 5: render_block<5>(s, p, base, beat); break;
-            case 6: render_block<6>(s, p, base, beat); break;
-            case 7: render_block<7>(s, p, base, beat); break;
-            case 8: render_block<8>(s, p, base, beat); break;
-            case 9: render_block<9>(s, p, base, beat); break;
-            default:
-                if (s.harmonics <= 0)
-                    render_silent_block(s, p);
-                else
-                    render_block<10>(s, p, base, beat);
-                break;
-        }
+        functions[n](s, p, base, beat);
         out.commit(block_bytes);
     }
 }

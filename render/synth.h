@@ -19,7 +19,21 @@ constexpr int max_partials = 10;
 
 using PhaseBank = double[max_partials];
 
+// How a frame's signed half sum becomes a 16-bit sample. The exact mode
+// keeps the historic 32768 midpoint and lets the word wrap; the clean mode
+// has no midpoint and saturates.
+enum class SampleMode { exact, clean };
+
+// Samples whose value did not fit the 16-bit word (exact mode only),
+// counted by the partial count they were rendered with (0 for none or less).
+struct WrapCount {
+    std::int64_t total = 0;
+    std::int64_t by_partials[max_partials + 1] = {};
+};
+
 struct RenderState {
+    SampleMode mode = SampleMode::exact;
+    WrapCount wraps;
     int harmonics = 3;
     double base_hz = 300.0;
     double beat_hz = 10.0;
@@ -38,6 +52,14 @@ std::int32_t mix_channel(const PhaseBank& bank, int n, double volume);
 // Renders count blocks of 4410 frames with the given base and beat; the
 // harmonic count and volume come from the state. A count of 0 or less
 // writes nothing.
-void render_blocks(RenderState& state, std::int64_t count, Writer& out, double base, double beat);
+void render_blocks(RenderState& state, std::int64_t count, FrameSink& out, double base, double beat);
+
+// The sample of each mode for a signed half sum, as the block renderer
+// computes it: the scalar reference of both rules.
+std::int32_t exact_sample(std::int32_t half, double volume);
+std::int32_t clean_sample(std::int32_t half, double volume);
+
+// The highest whole volume at which n partials never wrap in the exact mode.
+int highest_unwrapped_volume(int n);
 
 }  // namespace render

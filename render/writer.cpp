@@ -25,6 +25,7 @@ void Writer::flush() {
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) {
             failed_ = true;
+            error_ = r < 0 ? errno : ENOSPC;
             break;
         }
         done += static_cast<std::size_t>(r);

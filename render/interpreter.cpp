@@ -80,6 +80,12 @@ void run_sequence(std::FILE* in, RenderState& s, BlockSink& sink) {
                 if (sink.stopped()) return;
                 break;
             }
+            case seq::Command::Noise:
+                seq::read_noise(line, s.listening.colour, s.listening.level);
+                break;
+            case seq::Command::Mode:
+                seq::read_mode(line, s.listening.mode);
+                break;
             case seq::Command::Exit:
             case seq::Command::End:
                 return;

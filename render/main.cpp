@@ -194,9 +194,10 @@ void warn_wraps(const WrapCount& wraps) {
     for (int k = 1; k <= max_partials; ++k)
         if (wraps.by_partials[k] > wraps.by_partials[n]) n = k;
     std::fprintf(stderr,
-                 "warning: %lld samples wrapped past the 16-bit range (volume above %d with %d partial%s); "
+                 "warning: %lld samples wrapped past the 16-bit range (volume above %d with %d partial%s%s); "
                  "render with --clean for clean audio\n",
-                 static_cast<long long>(wraps.total), highest_unwrapped_volume(n), n, n == 1 ? "" : "s");
+                 static_cast<long long>(wraps.total), highest_unwrapped_volume(n), n, n == 1 ? "" : "s",
+                 wraps.with_noise ? ", less with noise" : "");
 }
 
 }  // namespace

@@ -186,6 +186,36 @@ void render_silent_block(RenderState& s, unsigned char* out) {
     }
 }
 
+// A block with a listening mode or noise: the frame as the scalar
+// formulas give it, the mode and noise applied to each half sum before the
+// sample rule.
+template <class Mode>
+void render_shaped_block(RenderState& s, unsigned char* out, double base, double beat) {
+    int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
+    const double volume = s.volume;
+    std::int64_t wraps = 0;
+    for (int f = 0; f < frames_per_block; ++f) {
+        advance_phases(s.left_phase, n, base, 0.0);
+        advance_phases(s.right_phase, n, base, beat);
+        std::int32_t sum_left = 0, sum_right = 0;
+        for (int k = 0; k < n; ++k) {
+            sum_left += table[static_cast<int>(s.left_phase[k])] / (k + 1);
+            sum_right += table[static_cast<int>(s.right_phase[k])] / (k + 1);
+        }
+        std::int32_t half_left = half_of(sum_left), half_right = half_of(sum_right);
+        s.listening.shape(half_left, half_right, beat, modulus, 32767);
+        std::int32_t l = Mode::sample(half_left, volume);
+        std::int32_t r = Mode::sample(half_right, volume);
+        store(out + f * bytes_per_frame, static_cast<std::uint32_t>(l), static_cast<std::uint32_t>(r));
+        if constexpr (Mode::wraps) wraps += outside_word(l) + outside_word(r);
+    }
+    if (wraps) {
+        s.wraps.total += wraps;
+        s.wraps.by_partials[n] += wraps;
+        if (s.listening.colour != seq::NoiseColour::Off && s.listening.level > 0.0) s.wraps.with_noise += wraps;
+    }
+}
+
 using BlockFunction = void (*)(RenderState&, unsigned char*, double, double);
 
 template <class Mode>
@@ -244,9 +274,12 @@ void render_blocks(RenderState& s, std::int64_t count, FrameSink& out, double ba
     const BlockFunction* functions =
         s.mode == SampleMode::clean ? block_functions<Clean> : block_functions<Exact>;
     int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
+    BlockFunction block = functions[n];
+    if (!s.listening.plain())
+        block = s.mode == SampleMode::clean ? render_shaped_block<Clean> : render_shaped_block<Exact>;
     for (std::int64_t b = 0; b < count && !out.failed(); ++b) {
         unsigned char* p = out.room(block_bytes);
-        functions[n](s, p, base, beat);
+        block(s, p, base, beat);
         out.commit(block_bytes);
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "listening.h"
 #include "writer.h"
 
 namespace render {
@@ -29,6 +30,7 @@ enum class SampleMode { exact, clean };
 struct WrapCount {
     std::int64_t total = 0;
     std::int64_t by_partials[max_partials + 1] = {};
+    std::int64_t with_noise = 0;   // of the total, those rendered with noise
 };
 
 struct RenderState {
@@ -40,6 +42,8 @@ struct RenderState {
     double volume = 50.0;
     PhaseBank left_phase = {};
     PhaseBank right_phase = {};
+    // Noise and listening mode; while plain, frames are the binaural tone alone.
+    seq::Listening listening;
 };
 
 // The table is shared by every state and built once.

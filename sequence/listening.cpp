@@ -70,6 +70,16 @@ const char* listen_mode_name(ListenMode mode) {
     return "";
 }
 
+bool read_noise(const Line& line, NoiseColour& colour, double& level) {
+    NoiseColour c;
+    if (!noise_colour_for(line.tokens.arg(0), c)) return false;
+    colour = c;
+    level = c == NoiseColour::Off ? 0.0 : noise_level(line.number(1));
+    return true;
+}
+
+bool read_mode(const Line& line, ListenMode& mode) { return listen_mode_for(line.tokens.arg(0), mode); }
+
 double noise_level(double percent) {
     if (!(percent > 0.0)) return 0.0;
     return percent > 100.0 ? 100.0 : percent;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "sequence.h"
+
 namespace seq {
 
 enum class NoiseColour { Off, White, Pink, Brown };
@@ -17,6 +19,11 @@ bool noise_colour_for(std::string_view word, NoiseColour& colour);
 bool listen_mode_for(std::string_view word, ListenMode& mode);
 const char* noise_colour_name(NoiseColour colour);
 const char* listen_mode_name(ListenMode mode);
+
+// What a NOISE or MODE line sets, the same in both programs: nothing when
+// its name is unknown; NOISE's level is limited to 0..100, and OFF needs none.
+bool read_noise(const Line& line, NoiseColour& colour, double& level);
+bool read_mode(const Line& line, ListenMode& mode);
 
 // A noise level as NOISE gives it: percent, limited to 0..100; anything
 // that is not a number is 0.

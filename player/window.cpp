@@ -361,6 +361,8 @@ GtkWidget* create_help_window(const char* text) {
     GtkTextIter start;
     gtk_text_buffer_get_iter_at_offset(buffer, &start, 0);
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD);
+    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(view), 6);
+    gtk_text_view_set_right_margin(GTK_TEXT_VIEW(view), 6);
     gtk_object_set_data(GTK_OBJECT(window), "help_text", view);
     gtk_widget_show(view);
     gtk_box_pack_start(GTK_BOX(vbox), view, TRUE, TRUE, 6);

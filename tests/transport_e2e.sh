@@ -24,7 +24,7 @@ choose() {
     click "$play_x" "$transport_y"
     dialog=$(timeout "$timeout" xdotool search --sync --onlyvisible --name '^File selection$' | head -n1)
     check "play opens the file dialog" [ -n "$dialog" ]
-    xdotool windowactivate --sync "$dialog" 2>/dev/null
+    timeout "$timeout" xdotool windowactivate --sync "$dialog" 2>/dev/null
     xdotool key ctrl+a
     xdotool type --delay 5 "$1"
     xdotool key Return
@@ -58,7 +58,7 @@ xdotool windowmove "$first" 400 300
 click "$play_x" "$transport_y"
 check_soon "two dialogs" dialogs_are 2
 second=$(xdotool search --onlyvisible --name '^File selection$' | grep -vx "$first" | head -n1)
-xdotool windowactivate --sync "$second" 2>/dev/null
+timeout "$timeout" xdotool windowactivate --sync "$second" 2>/dev/null
 xdotool key Escape
 check_soon "Escape closes one" dialogs_are 1
 stop_player

@@ -68,7 +68,7 @@ read -r hw hh < <(size "$help")
 read -r hx hy < <(origin "$help")
 # Tab never takes the focus into the text: typing after it changes nothing;
 # it reaches Close, which Return then presses.
-timeout "$timeout" xdotool windowactivate --sync "$help" 2>/dev/null || xdotool windowfocus --sync "$help"
+timeout "$timeout" xdotool windowactivate --sync "$help" 2>/dev/null || timeout "$timeout" xdotool windowfocus --sync "$help"
 text1=$(screenshot)
 xdotool key Tab
 xdotool type "qqqq"

@@ -23,6 +23,21 @@ int main(int argc, char** argv) {
         print_usage(stdout, argv[0]);
         std::exit(0);
     }
+    if (options.result == Options::LongHelp) {
+        print_usage(stdout, argv[0]);
+        std::fputs("Plays binaural beats: set them with the sliders, or play a sequence file.\n"
+                   "  -colorbox [<x> <y>]  a window whose colour follows the beat (640 x 480)\n"
+                   "  -harmonics <n>       partials per ear, at most 10 (default 3)\n"
+                   "  -help, -h            the usage line only\n"
+                   "  --help               this text\n"
+                   "  --version            the program's version\n",
+                   stdout);
+        std::exit(0);
+    }
+    if (options.result == Options::Version) {
+        std::puts("ambrise " AMBRISE_VERSION);
+        std::exit(0);
+    }
     if (options.result == Options::Unknown) {
         std::fprintf(stderr, "%s: unknown option %s\n", argv[0], options.unknown);
         print_usage(stderr, argv[0]);

@@ -36,6 +36,12 @@ Options parse_options(int argc, char** argv, int harmonics) {
                 pos += 1;
             }
             if (o.harmonics >= 11) o.harmonics = 10;
+        } else if (std::strcmp(word, "--help") == 0) {
+            o.result = Options::LongHelp;
+            return o;
+        } else if (std::strcmp(word, "--version") == 0) {
+            o.result = Options::Version;
+            return o;
         } else if (strcasecmp(word, "-help") == 0 || strcasecmp(word, "-h") == 0) {
             o.result = Options::Help;
             return o;
@@ -57,7 +63,8 @@ void make_user_dir() {
     const char* home = std::getenv("HOME");
     char path[512];
     // The home path, "/.ambrise", "/public.seq" and the NUL must all fit.
-    if (!home || std::strlen(home) > sizeof path - 21) return;
+    // An empty HOME is no home: the directory would land at the root.
+    if (!home || !*home || std::strlen(home) > sizeof path - 21) return;
     std::snprintf(path, sizeof path, "%s/.ambrise", home);
     struct stat st;
     if (lstat(path, &st) == 0) return;   // anything at all, even a dangling link

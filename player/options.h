@@ -4,7 +4,7 @@
 #include <cstdio>
 
 struct Options {
-    enum Result { Run, Help, Unknown };
+    enum Result { Run, Help, LongHelp, Version, Unknown };
     Result result = Run;
     int colorbox_width = 0;
     int colorbox_height = 0;

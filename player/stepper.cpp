@@ -1,4 +1,8 @@
+#include <climits>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <ctime>
 #include <gtk/gtk.h>
@@ -108,8 +112,21 @@ bool execute(const seq::Line& line) {
 void show_pause_state() { set_icon(player.paused ? player.paused_icon : player.playing_icon); }
 
 int open_sequence(const char* path) {
-    std::FILE* f = std::fopen(path, "r");
-    if (!f) return 0;
+    // Opened without blocking and taken only if it is a regular file: a FIFO
+    // without a writer would hang the window, a directory or device is no
+    // sequence.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, 0) != 0) {
+        close(fd);
+        return 0;
+    }
+    std::FILE* f = fdopen(fd, "r");
+    if (!f) {
+        close(fd);
+        return 0;
+    }
     player.sequence_file = f;
     player.step_seconds.store(0, relaxed);
     set_beat_slider_sensitive(false);
@@ -154,7 +171,9 @@ void sequence_step() {
         double beat = player.beat_hz.load(relaxed) + player.beat_increment;
         player.beat_hz.store(beat, relaxed);
         set_beat(beat);
-    } else {
+    } else if (player.step_duration < INT_MAX) {
+        // Paused: the end moves a second later. A step already at the
+        // largest length cannot end in practice, so it simply stays there.
         ++player.step_duration;
     }
 }

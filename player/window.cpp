@@ -1,5 +1,6 @@
 #include "window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +45,22 @@ Icon make_icon(GtkWidget* window, GdkColor* transparent, const char* const* xpm)
 
 GtkWidget* icon_widget(const Icon& icon) { return gtk_pixmap_new(icon.pixmap, icon.mask); }
 
+// The main window, for placing the color box beside it.
+GtkWidget* main_window = nullptr;
+
+// Pixels of knob travel each parameter slider gets: one pixel is then about
+// 4 Hz of base and 0.17 Hz of beat.
+constexpr int slider_travel = 240;
+
+// Asks for a scale tall enough that its knob travels `travel` pixels,
+// whatever the theme's knob and trough sizes.
+void request_travel(GtkWidget* scale, int travel) {
+    gint knob = 0, trough = 0, focus_width = 0, focus_padding = 0;
+    gtk_widget_style_get(scale, "slider-length", &knob, "trough-border", &trough, "focus-line-width", &focus_width,
+                         "focus-padding", &focus_padding, nullptr);
+    gtk_widget_set_size_request(scale, -1, travel + knob + 2 * (trough + focus_width + focus_padding));
+}
+
 void attach(GtkWidget* table, GtkWidget* w, guint left, guint right, guint top, guint bottom) {
     gtk_table_attach_defaults(GTK_TABLE(table), w, left, right, top, bottom);
     gtk_widget_show(w);
@@ -73,6 +90,7 @@ GtkAdjustment* slider_column(GtkWidget* table, guint column, const char* text, c
     connect(adj, "value_changed", G_CALLBACK(slider_label_changed), value_label);
     GtkWidget* slider = gtk_vscale_new(adj);
     gtk_scale_set_draw_value(GTK_SCALE(slider), FALSE);
+    request_travel(slider, slider_travel);
     attach(table, slider, column, column + 1, 2, 6);
     label(table, caption, column, column + 1, 6, 7);
     if (label_out) *label_out = value_label;
@@ -90,9 +108,13 @@ GtkWidget* create_main_window() {
     gtk_container_set_border_width(GTK_CONTAINER(window), 10);
     gtk_window_set_title(GTK_WINDOW(window), "Ambrise 2.1");
     gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
-    // The pictures are made for the window's own drawable: show it first.
-    gtk_widget_show(window);
+    // The pictures are made for the window's own drawable, which exists once
+    // it is realized; it is shown only with its content, so that it is
+    // centred at its full size.
+    gtk_widget_realize(window);
     gtk_container_add(GTK_CONTAINER(window), build_main_window(window));
+    gtk_widget_show(window);
+    main_window = window;
     return window;
 }
 
@@ -128,7 +150,11 @@ GtkWidget* build_main_window(GtkWidget* window) {
         gtk_box_pack_start(GTK_BOX(transport), b, FALSE, FALSE, 0);
         gtk_widget_show(b);
     }
-    attach(table, transport, 2, 4, 5, 6);
+    // The tall sliders make row 5 high: the buttons keep their own height.
+    GtkWidget* transport_cell = gtk_alignment_new(0.0f, 0.5f, 1.0f, 0.0f);
+    gtk_container_add(GTK_CONTAINER(transport_cell), transport);
+    gtk_widget_show(transport);
+    attach(table, transport_cell, 2, 4, 5, 6);
 
     player.playing_icon = make_icon(window, transparent, playing_icon);
     player.paused_icon = make_icon(window, transparent, paused_icon);
@@ -201,12 +227,54 @@ GdkColor gdk_color(const BoxColor& c) {
     return g;
 }
 
+// The monitor under the pointer, where the toolkit centres a window.
+GdkRectangle screen_area() {
+    GdkScreen* screen = gdk_screen_get_default();
+    gint x = 0, y = 0;
+    gdk_display_get_pointer(gdk_screen_get_display(screen), nullptr, &x, &y, nullptr);
+    GdkRectangle area;
+    gdk_screen_get_monitor_geometry(screen, gdk_screen_get_monitor_at_point(screen, x, y), &area);
+    return area;
+}
+
+// Puts the color box beside the centred main window, right or left, with a
+// gap for the window frames. If neither side has room but both windows fit
+// side by side, the pair is centred instead; failing that the box goes to
+// the screen's right edge. Vertically the box is centred on the main window.
+void place_beside_main_window(GtkWidget* box, int width, int height) {
+    if (!main_window) return;
+    constexpr int gap = 20;
+    GdkRectangle s = screen_area();
+    GtkRequisition main;
+    gtk_widget_size_request(main_window, &main);
+    int mx = s.x + (s.width - main.width) / 2;
+    int my = s.y + (s.height - main.height) / 2;
+    int x;
+    if (mx + main.width + gap + width <= s.x + s.width) {
+        x = mx + main.width + gap;
+    } else if (mx - gap - width >= s.x) {
+        x = mx - gap - width;
+    } else if (main.width + gap + width <= s.width) {
+        mx = s.x + (s.width - main.width - gap - width) / 2;
+        gtk_window_move(GTK_WINDOW(main_window), mx, my);
+        x = mx + main.width + gap;
+    } else {
+        x = s.x + s.width - width;
+    }
+    int y = std::clamp(my + (main.height - height) / 2, s.y, std::max(s.y, s.y + s.height - height));
+    gtk_window_move(GTK_WINDOW(box), x, y);
+}
+
 }  // namespace
 
 void build_color_box(int width, int height) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     connect(window, "destroy", G_CALLBACK(color_box_destroyed), nullptr);
-    gtk_widget_show(window);
+    // Never larger than the screen (the window system refuses sizes beyond
+    // it), never less than a pixel.
+    GdkRectangle screen = screen_area();
+    width = std::clamp(width, 1, screen.width);
+    height = std::clamp(height, 1, screen.height);
     player.box_button = gtk_button_new();
     gtk_widget_set_usize(player.box_button, width, height);
     GtkStyle* style = gtk_style_copy(gtk_widget_get_style(player.box_button));
@@ -218,6 +286,10 @@ void build_color_box(int width, int height) {
     gtk_widget_set_sensitive(player.box_button, FALSE);
     gtk_widget_show(player.box_button);
     gtk_container_add(GTK_CONTAINER(window), player.box_button);
+    // Sized by its content and placed before it is shown: a window shown
+    // empty keeps the toolkit's default size.
+    place_beside_main_window(window, width, height);
+    gtk_widget_show(window);
 }
 
 void offset_changed(GtkAdjustment* adjustment, gpointer offset) {
@@ -248,7 +320,27 @@ gint color_tick(gpointer) {
 
 const char* const help_text_body =
     "Ambrise is a program to alter your brain waves through sound in order to help you to reach an altered "
-    "state of consciousness. Full details are available at " AMBRISE_DOC_URL;
+    "state of consciousness. Full details are available at";
+
+std::string readme_address() {
+    // Installed, the program sits in PREFIX/bin and its README in
+    // PREFIX/share/doc; run from the build, the tree's README is the one.
+    std::string readme = AMBRISE_SOURCE_README;
+    if (char* exe = g_file_read_link("/proc/self/exe", nullptr)) {
+        gchar* bin = g_path_get_dirname(exe);
+        gchar* prefix = g_path_get_dirname(bin);
+        gchar* installed = g_build_filename(prefix, AMBRISE_DOC_RELATIVE, nullptr);
+        if (g_file_test(installed, G_FILE_TEST_IS_REGULAR)) readme = installed;
+        g_free(installed);
+        g_free(prefix);
+        g_free(bin);
+        g_free(exe);
+    }
+    gchar* uri = g_filename_to_uri(readme.c_str(), nullptr, nullptr);
+    std::string address = uri ? uri : "file://" + readme;
+    g_free(uri);
+    return address;
+}
 
 GtkWidget* create_help_window(const char* text) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -269,19 +361,40 @@ GtkWidget* create_help_window(const char* text) {
     GtkTextIter start;
     gtk_text_buffer_get_iter_at_offset(buffer, &start, 0);
     gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view), GTK_WRAP_WORD);
+    gtk_text_view_set_left_margin(GTK_TEXT_VIEW(view), 6);
+    gtk_text_view_set_right_margin(GTK_TEXT_VIEW(view), 6);
     gtk_object_set_data(GTK_OBJECT(window), "help_text", view);
     gtk_widget_show(view);
     gtk_box_pack_start(GTK_BOX(vbox), view, TRUE, TRUE, 6);
     GTK_WIDGET_UNSET_FLAGS(view, GTK_CAN_FOCUS);
     gtk_widget_realize(view);
-    gtk_text_buffer_insert(buffer, &start, text, static_cast<gint>(std::strlen(text)));
+    // An address that ends the text gets a line of its own that is never
+    // wrapped: word wrapping would still break it after a '/'. The view
+    // then asks for the address's width.
+    const char* last_space = std::strrchr(text, ' ');
+    if (last_space && std::strstr(last_space, "://")) {
+        gtk_text_buffer_insert(buffer, &start, text, static_cast<gint>(last_space - text));
+        gtk_text_buffer_insert(buffer, &start, "\n", 1);
+        GtkTextTag* whole = gtk_text_buffer_create_tag(buffer, nullptr, "wrap-mode", GTK_WRAP_NONE, nullptr);
+        gtk_text_buffer_insert_with_tags(buffer, &start, last_space + 1, -1, whole, nullptr);
+    } else {
+        gtk_text_buffer_insert(buffer, &start, text, static_cast<gint>(std::strlen(text)));
+    }
 
     GtkWidget* close = gtk_button_new_with_label("Close");
     gtk_object_set_data(GTK_OBJECT(window), "HelpQuit", close);
     gtk_widget_show(close);
     gtk_box_pack_start(GTK_BOX(vbox), close, FALSE, FALSE, 0);
     connect_swapped_destroy(close, "clicked", window);
+    // The text view claims every focus move although it cannot take the
+    // focus, so Tab would never get past it: the box's chain leaves it out.
+    GList* chain = g_list_append(nullptr, close);
+    gtk_container_set_focus_chain(GTK_CONTAINER(vbox), chain);
+    g_list_free(chain);
     return window;
 }
 
-void show_help() { gtk_widget_show(create_help_window(help_text_body)); }
+void show_help() {
+    std::string text = std::string(help_text_body) + " " + readme_address();
+    gtk_widget_show(create_help_window(text.c_str()));
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtk/gtk.h>
+#include <string>
 
 GtkWidget* create_main_window();
 GtkWidget* build_main_window(GtkWidget* window);
@@ -11,6 +12,8 @@ void file_selected(GtkWidget* ok_button, gpointer dialog);
 void show_help();
 GtkWidget* create_help_window(const char* text);
 extern const char* const help_text_body;
+// The README that the help text names, as a file:// address.
+std::string readme_address();
 
 void build_color_box(int width, int height);
 void offset_changed(GtkAdjustment* adjustment, gpointer offset);

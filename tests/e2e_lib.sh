@@ -1,33 +1,57 @@
 # Shared by the end-to-end scripts: run the real player under Xvfb with a
 # window manager, capture its sound through ALSA's file plugin, drive it
 # with xdotool and look at screenshots.
+# Every check waits for a state or an event, with a generous timeout, and
+# never measures how fast anything happened: the tests run on loaded
+# machines.
 # The caller sets bin and check_bin before sourcing.
 source "$(dirname "${BASH_SOURCE[0]}")/test_lib.sh"
 export HOME=$work/home
 mkdir -p "$HOME"
 pid=
+timeout=60   # seconds any awaited state may take
 
 extra_cleanup() {
     [ -n "$pid" ] && kill "$pid" 2>/dev/null
     [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null
 }
 
+# wait_for SECONDS COMMAND...: until the command succeeds; false on timeout.
+wait_for() {
+    local end=$(($(date +%s) + $1))
+    shift
+    until "$@"; do
+        [ "$(date +%s)" -ge "$end" ] && return 1
+        sleep 0.1
+    done
+}
+
+# check_soon NAME COMMAND...: the command succeeds within the timeout.
+check_soon() {
+    local name=$1
+    shift
+    check "$name" wait_for "$timeout" "$@"
+}
+
 openbox --sm-disable >/dev/null 2>&1 &
 wm=$!
-sleep 1
+wait_for "$timeout" wmctrl -m >/dev/null 2>&1
+
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 
 # start_player NAME ARGS...: the player with a capture file of its own;
-# sets pid, win (the main window) and cap.
+# sets pid, win (the main window, once viewable) and cap.
 start_player() {
     local name=$1
     shift
     cap=$work/$name.raw
     printf 'pcm.!default { type file; slave.pcm "nul"; file "%s"; format "raw" }\npcm.nul { type null }\n' \
         "$cap" >"$work/$name.asoundrc"
+    started=$(date +%s.%N)
     ALSA_CONFIG_PATH=$work/$name.asoundrc "$bin" "$@" >"$work/$name.out" 2>"$work/$name.err" &
     pid=$!
-    win=$(xdotool search --sync --onlyvisible --name '^Ambrise 2\.1$' 2>/dev/null | head -n1)
-    sleep 0.3
+    win=$(timeout "$timeout" xdotool search --sync --onlyvisible --name '^Ambrise 2\.1$' 2>/dev/null | head -n1)
+    [ -n "$win" ] && wait_for "$timeout" viewable "$win"
 }
 
 stop_player() {
@@ -38,14 +62,13 @@ stop_player() {
 
 # Points of the main window's client area, as its table lays it out.
 logo_x=110 logo_y=50
-stop_x=131 play_x=157 transport_y=173
-quit_x=135 quit_y=200
-vol_x=193 vol_y=120
-offset_x=109 offset_y=243
+stop_x=131 play_x=157 transport_y=348
+quit_x=136 quit_y=400
+vol_x=194 vol_y=250
+offset_x=109 offset_y=442
 
 click() {  # click X Y [WINDOW]: a click at a point of a window's client area
     xdotool mousemove --window "${3:-$win}" "$1" "$2" click 1
-    sleep 0.4
 }
 
 # origin WINDOW: the absolute position of its client area, "X Y".
@@ -57,33 +80,52 @@ size() {
     xwininfo -id "$1" | awk '/^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w, h}'
 }
 
+# screenshot: the whole screen into a new file; prints its name.
+screenshot() {
+    local f
+    f=$(mktemp "$work/shotXXXXXX.png")
+    import -window root "$f"
+    echo "$f"
+}
+
 # pixel_count WINDOW X Y W H COLOR: pixels of an exact colour (hex rrggbb)
 # in a region of a window's client area, from a screenshot.
 pixel_count() {
-    local o
+    local f
     read -r ox oy < <(origin "$1")
-    import -window root "$work/shot.png"
-    convert "$work/shot.png" -crop "${4}x${5}+$((ox + $2))+$((oy + $3))" +repage txt:- |
-        grep -ci "#$6\b"
+    f=$(screenshot)
+    convert "$f" -crop "${4}x${5}+$((ox + $2))+$((oy + $3))" +repage txt:- | grep -ci "#$6\b"
 }
 
 # color_at WINDOW X Y: the colour of one pixel, "R G B" in 0..255.
 color_at() {
+    local f
     read -r ox oy < <(origin "$1")
-    import -window root "$work/shot.png"
-    convert "$work/shot.png" -crop "1x1+$((ox + $2))+$((oy + $3))" +repage -depth 8 txt:- |
+    f=$(screenshot)
+    convert "$f" -crop "1x1+$((ox + $2))+$((oy + $3))" +repage -depth 8 txt:- |
         sed -n 's/.*(\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1 \2 \3/p' | head -n1
 }
 
-elapsed() { awk "BEGIN{print $(date +%s.%N) - $1}"; }
+# region_changed WINDOW X Y W H FILE: the region differs from the same
+# region of an earlier screenshot.
+region_changed() {
+    local f crop
+    read -r ox oy < <(origin "$1")
+    f=$(screenshot)
+    crop="${4}x${5}+$((ox + $2))+$((oy + $3))"
+    convert "$6" -crop "$crop" +repage "$work/region_a.png"
+    convert "$f" -crop "$crop" +repage "$work/region_b.png"
+    [ "$(compare -metric AE "$work/region_a.png" "$work/region_b.png" null: 2>&1 | cut -d' ' -f1)" != 0 ]
+}
 
-wait_exit() {  # wait_exit SECONDS: sets status, or "running"
-    local end=$(($(date +%s) + $1))
+# sound_at_least BYTES: the capture has grown to that size.
+sound_at_least() { [ "$(stat -c %s "$cap" 2>/dev/null || echo 0)" -ge "$1" ]; }
+
+exited() { ! kill -0 "$pid" 2>/dev/null; }
+
+wait_exit() {  # wait_exit: sets status, or "running" after the timeout
     status=running
-    while kill -0 "$pid" 2>/dev/null; do
-        [ "$(date +%s)" -gt "$end" ] && return
-        sleep 0.02
-    done
+    wait_for "$timeout" exited || return
     wait "$pid"
     status=$?
 }

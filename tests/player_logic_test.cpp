@@ -2,6 +2,8 @@
 // real adjustments and timers without a display.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <gtk/gtk.h>
 #include <string>
@@ -9,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "logic.h"
+#include "options.h"
 #include "player_reset.h"
 
 namespace {
@@ -277,6 +280,34 @@ TEST_F(Logic, PauseTakesHoldAtTheNextTimedStep) {
     EXPECT_FALSE(player.paused);
 }
 
+TEST_F(Logic, APausedStepStaysPausedHoweverLong) {
+    for (const char* step : {"HOLD 2147483647\n", "SLIDE 20 2147483647\n"}) {
+        ASSERT_EQ(open_sequence(write_sequence(std::string("PAUSE\n") + step + "SET 7\n").c_str()), 1);
+        tick(0);
+        tick(0);
+        EXPECT_EQ(player.step_duration, 2147483647) << step;
+        for (int s = 1; s <= 5; ++s) tick(s);
+        EXPECT_TRUE(player.playing) << step;
+        EXPECT_NE(player.beat_hz.load(), 7.0) << step;   // the next line is not read
+        EXPECT_GT(player.step_duration, 5) << step;
+        stop_sequence();
+    }
+}
+
+// Anything but a regular file leaves the player idle at once: a FIFO
+// without a writer must not block the main thread, a directory is no
+// sequence.
+TEST_F(Logic, OnlyRegularFilesOpen) {
+    std::string fifo = testing::TempDir() + "ambrise-fifo-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(open_sequence(fifo.c_str()), 0);
+    unlink(fifo.c_str());
+    EXPECT_EQ(open_sequence(testing::TempDir().c_str()), 0);
+    EXPECT_EQ(open_sequence("/dev/null"), 0);
+    EXPECT_FALSE(player.playing);
+    EXPECT_EQ(player.sequence_file, nullptr);
+}
+
 TEST_F(Logic, ExitStopsAndFadesOut) {
     set_volume(50);
     player.fade_active = 0;
@@ -374,4 +405,29 @@ TEST(StepTime, Format) {
     EXPECT_STREQ(text, "10000:00");
     format_step_time(2147483647, text, sizeof text);
     EXPECT_STREQ(text, "35791394:07");
+}
+
+// An empty HOME counts as none: nothing is made at the file-system root.
+TEST(UserDir, EmptyHomeIsNoHome) {
+    struct stat st;
+    if (lstat("/.ambrise", &st) == 0) GTEST_SKIP() << "/.ambrise exists already";
+    std::string saved = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", "", 1);
+    make_user_dir();
+    setenv("HOME", saved.c_str(), 1);
+    bool made = lstat("/.ambrise", &st) == 0;
+    if (made) {
+        unlink("/.ambrise/public.seq");
+        rmdir("/.ambrise");
+    }
+    EXPECT_FALSE(made);
+}
+
+TEST(Options, HelpAndVersion) {
+    const char* help[] = {"ambrise", "-harmonics", "5", "--help", nullptr};
+    EXPECT_EQ(parse_options(4, const_cast<char**>(help), 3).result, Options::LongHelp);
+    const char* version[] = {"ambrise", "--version", nullptr};
+    EXPECT_EQ(parse_options(2, const_cast<char**>(version), 3).result, Options::Version);
+    const char* upper[] = {"ambrise", "--HELP", nullptr};   // long options are exact
+    EXPECT_EQ(parse_options(2, const_cast<char**>(upper), 3).result, Options::Unknown);
 }

@@ -7,6 +7,9 @@
 //       per window of WINDOW frames (default 11025, one second): its start
 //       in seconds, the strongest frequency of each channel (1 Hz steps,
 //       20..1500 Hz) and the mean level
+//   stream_check phase CAPTURE HZ
+//       over the last second, how far the right channel's tone at HZ runs
+//       ahead of the left one's, in cycles from 0 to below 1
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -86,6 +89,29 @@ int peaks(const std::vector<unsigned char>& s, std::size_t second) {
     return 0;
 }
 
+// The fundamentals' phases, as the color box sees them, from the sound.
+int phase(const std::vector<unsigned char>& s, double hz) {
+    std::size_t n = 11025;
+    if (s.size() < 2 * n) {
+        std::fprintf(stderr, "less than a second of sound\n");
+        return 2;
+    }
+    const unsigned char* p = s.data() + (s.size() / 2 - n) * 2;
+    double w = 2 * M_PI * hz / 11025.0, angle[2];
+    for (int c = 0; c < 2; ++c) {
+        double cs = 0, sn = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            double x = p[2 * i + c];
+            cs += x * std::cos(w * static_cast<double>(i));
+            sn += x * std::sin(w * static_cast<double>(i));
+        }
+        angle[c] = std::atan2(cs, sn);   // x = sin(w i + angle)
+    }
+    double ahead = (angle[1] - angle[0]) / (2 * M_PI);
+    std::printf("%.4f\n", ahead - std::floor(ahead));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,6 +123,8 @@ int main(int argc, char** argv) {
         if (window < 100) window = 100;
         return peaks(read_file(argv[2]), static_cast<std::size_t>(window));
     }
-    std::fprintf(stderr, "usage: stream_check match CAPTURE VOLUME HARMONICS BASE BEAT | peaks CAPTURE [WINDOW]\n");
+    if (argc == 4 && std::strcmp(argv[1], "phase") == 0) return phase(read_file(argv[2]), std::atof(argv[3]));
+    std::fprintf(stderr,
+                 "usage: stream_check match CAPTURE VOLUME HARMONICS BASE BEAT | peaks CAPTURE [WINDOW] | phase CAPTURE HZ\n");
     return 2;
 }

@@ -33,6 +33,11 @@ struct PlayerState {
     std::atomic<double> base_hz{300.0};
     std::atomic<double> beat_hz{10.0};
     std::atomic<double> volume{0.0};
+    // Noise and listening mode (seq::NoiseColour, seq::ListenMode as ints),
+    // set by NOISE and MODE lines, read by the audio thread for every frame.
+    std::atomic<int> noise_colour{0};
+    std::atomic<double> noise_level{0.0};
+    std::atomic<int> listen_mode{0};
 
     // Fader and quit (main thread, except quit_audio).
     std::int8_t fade_active = 1;

@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include "logic.h"
+#include "listening.h"
 #include "state.h"
 
 namespace {
@@ -101,6 +102,20 @@ bool execute(const seq::Line& line) {
         case seq::Command::End:
             stop_sequence();
             return true;
+        case seq::Command::Noise: {
+            seq::NoiseColour colour;
+            double level = 0.0;
+            if (seq::read_noise(line, colour, level)) {
+                player.noise_level.store(level, relaxed);
+                player.noise_colour.store(static_cast<int>(colour), relaxed);
+            }
+            return true;
+        }
+        case seq::Command::Mode: {
+            seq::ListenMode mode;
+            if (seq::read_mode(line, mode)) player.listen_mode.store(static_cast<int>(mode), relaxed);
+            return true;
+        }
         case seq::Command::None:
             return false;
     }

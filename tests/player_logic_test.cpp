@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "listening.h"
 #include "logic.h"
 #include "options.h"
 #include "player_reset.h"
@@ -190,6 +191,34 @@ TEST_F(Logic, SettingsTakeOneTickEachAndHoldsCountSound) {
     EXPECT_EQ(player.sequence_file, nullptr);
     EXPECT_EQ(player.beat_hz.load(), 4.0);
     EXPECT_EQ(stop_sequence(), 0);
+}
+
+// NOISE and MODE take one tick each, like SET; unknown names change nothing.
+TEST_F(Logic, NoiseAndModeLines) {
+    ASSERT_EQ(open_sequence(write_sequence("NOISE BROWN 30\nMODE ISOCHRONIC\nNOISE GREEN 50\nMODE loud\n"
+                                           "NOISE PINK 150\nNOISE OFF 20\nMODE BINAURAL\nEND\n").c_str()), 1);
+    tick(0);
+    EXPECT_EQ(player.noise_colour.load(), static_cast<int>(seq::NoiseColour::Brown));
+    EXPECT_EQ(player.noise_level.load(), 30.0);
+    EXPECT_EQ(player.listen_mode.load(), static_cast<int>(seq::ListenMode::Binaural));
+    tick(0);
+    EXPECT_EQ(player.listen_mode.load(), static_cast<int>(seq::ListenMode::Isochronic));
+    tick(0);
+    tick(0);
+    EXPECT_EQ(player.noise_colour.load(), static_cast<int>(seq::NoiseColour::Brown));
+    EXPECT_EQ(player.noise_level.load(), 30.0);
+    EXPECT_EQ(player.listen_mode.load(), static_cast<int>(seq::ListenMode::Isochronic));
+    tick(0);
+    EXPECT_EQ(player.noise_colour.load(), static_cast<int>(seq::NoiseColour::Pink));
+    EXPECT_EQ(player.noise_level.load(), 100.0);
+    tick(0);
+    EXPECT_EQ(player.noise_colour.load(), static_cast<int>(seq::NoiseColour::Off));
+    EXPECT_EQ(player.noise_level.load(), 0.0);
+    tick(0);
+    EXPECT_EQ(player.listen_mode.load(), static_cast<int>(seq::ListenMode::Binaural));
+    EXPECT_TRUE(player.playing);
+    tick(0);
+    EXPECT_FALSE(player.playing);
 }
 
 TEST_F(Logic, SlideLandsOnItsTarget) {

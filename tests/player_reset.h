@@ -8,6 +8,9 @@ inline void reset_player() {
     player.base_hz.store(300.0);
     player.beat_hz.store(10.0);
     player.volume.store(0.0);
+    player.noise_colour.store(0);
+    player.noise_level.store(0.0);
+    player.listen_mode.store(0);
     player.fade_active = 1;
     player.fade_target = 50.0;
     player.fade_step = 0.5;

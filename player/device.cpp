@@ -16,18 +16,30 @@ class OssDevice : public SoundDevice {
 public:
     explicit OssDevice(int fd) : fd_(fd) {}
     int set_fragment(int* v) override { return ioctl(fd_, SNDCTL_DSP_SETFRAGMENT, v); }
+    int set_format(int* v) override { return ioctl(fd_, SNDCTL_DSP_SETFMT, v); }
     int set_stereo(int* v) override { return ioctl(fd_, SNDCTL_DSP_STEREO, v); }
     int set_speed(int* v) override { return ioctl(fd_, SNDCTL_DSP_SPEED, v); }
     long write(const void* data, std::size_t size) override { return ::write(fd_, data, size); }
+    // The node's writes block at the device's clock.
     bool may_run_ahead() const override { return fd_ < 0; }
+    bool present() const override { return fd_ >= 0; }
 
 private:
     int fd_;
 };
 
-// An OSS device emulated over an ALSA PCM: unsigned 8-bit stereo at the
-// granted rate. One-byte writes gather in a period buffer that goes to ALSA
-// whole; the ALSA queue is kept at about the OSS fragment request.
+// An OSS device emulated over an ALSA PCM: unsigned 8-bit or signed 16-bit
+// stereo at the granted rate. Small writes gather in a chunk of about 6 to
+// 12 ms that goes to ALSA whole; the ALSA queue is kept at about the OSS
+// fragment request.
+//
+// Whether the PCM keeps real time by itself is learnt from the PCM: a sink
+// with a clock (a card, a sound server) has a bounded queue that the
+// stream fills within its first tenth of a second and then finds full,
+// write after write. ALSA's null and file sinks take everything at once and
+// are never found full while running. Being found full is a fact about the
+// sink, not about timing, so a loaded machine or a sink whose clock runs a
+// little fast or slow cannot mislead it.
 class AlsaDevice : public SoundDevice {
 public:
     explicit AlsaDevice(snd_pcm_t* pcm) : pcm_(pcm) {}
@@ -36,6 +48,18 @@ public:
     int set_fragment(int* v) override {
         unsigned count = static_cast<unsigned>(*v) >> 16, shift = static_cast<unsigned>(*v) & 0xffff;
         if (count > 0 && shift > 0 && shift < 20) queue_ = static_cast<std::size_t>(count) << shift;
+        return 0;
+    }
+    int set_format(int* v) override {
+        if (*v == AFMT_S16_LE) {
+            format_ = SND_PCM_FORMAT_S16_LE;
+            sample_bytes_ = 2;
+        } else if (*v == AFMT_U8) {
+            format_ = SND_PCM_FORMAT_U8;
+            sample_bytes_ = 1;
+        }
+        *v = sample_bytes_ == 2 ? AFMT_S16_LE : AFMT_U8;   // as OSS: the format in force
+        chunk_ = sample_bytes_ == 2 ? sizeof buffer_ : sizeof buffer_ / 4;
         return 0;
     }
     int set_stereo(int* v) override {
@@ -57,16 +81,17 @@ public:
         const auto* p = static_cast<const unsigned char*>(data);
         for (std::size_t i = 0; i < size; ++i) {
             buffer_[used_++] = p[i];
-            if (used_ == sizeof buffer_) flush();
+            if (used_ == chunk_) flush();
         }
         return static_cast<long>(size);
     }
     std::size_t queue_bytes() const override { return queue_; }
+    bool may_run_ahead() const override { return !blocks_; }
 
 private:
     int configure() {
-        unsigned latency_us = static_cast<unsigned>(queue_ * 1000000 / (rate_ * channels_));
-        int r = snd_pcm_set_params(pcm_, SND_PCM_FORMAT_U8, SND_PCM_ACCESS_RW_INTERLEAVED, channels_, rate_, 1,
+        unsigned latency_us = static_cast<unsigned>(queue_ * 1000000 / (rate_ * channels_ * sample_bytes_));
+        int r = snd_pcm_set_params(pcm_, format_, SND_PCM_ACCESS_RW_INTERLEAVED, channels_, rate_, 1,
                                    latency_us);
         if (r < 0) {
             errno = -r;
@@ -75,8 +100,13 @@ private:
         return 0;
     }
     void flush() {
-        snd_pcm_uframes_t frames = used_ / channels_;
+        const std::size_t frame_bytes = channels_ * sample_bytes_;
+        snd_pcm_uframes_t frames = used_ / frame_bytes;
         const unsigned char* p = buffer_;
+        if (!blocks_ && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
+            snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+            if (avail >= 0 && static_cast<snd_pcm_uframes_t>(avail) < frames) blocks_ = true;
+        }
         while (frames > 0) {
             snd_pcm_sframes_t n = snd_pcm_writei(pcm_, p, frames);
             if (n < 0) {
@@ -84,17 +114,21 @@ private:
                 continue;
             }
             frames -= static_cast<snd_pcm_uframes_t>(n);
-            p += static_cast<std::size_t>(n) * channels_;
+            p += static_cast<std::size_t>(n) * frame_bytes;
         }
         used_ = 0;
     }
 
     snd_pcm_t* pcm_;
+    snd_pcm_format_t format_ = SND_PCM_FORMAT_U8;
+    unsigned sample_bytes_ = 1;
     unsigned channels_ = 2;
     unsigned rate_ = 11025;
     std::size_t queue_ = 2048;
     std::size_t used_ = 0;
-    unsigned char buffer_[256];
+    std::size_t chunk_ = 256;
+    bool blocks_ = false;
+    unsigned char buffer_[1024];
 };
 
 // ALSA's own complaints (no card, no configuration) would stand beside the

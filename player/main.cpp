@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     player.colorbox_width = options.colorbox_width;
     player.colorbox_height = options.colorbox_height;
     player.harmonics.store(options.harmonics, relaxed);
+    player.hq = options.hq;
     if (options.result == Options::Help) {
         print_usage(stdout, argv[0]);
         std::exit(0);

@@ -30,17 +30,77 @@ std::vector<std::int32_t> make_sine_table(unsigned n) {
     return table;
 }
 
-bool build_sine_table(unsigned n) {
+namespace {
+
+template <class Make>
+bool keep_table(Make make, unsigned n) {
     try {
         if (table_storage)
-            *table_storage = make_sine_table(n);
+            *table_storage = make(n);
         else
-            table_storage = new std::vector<std::int32_t>(make_sine_table(n));
+            table_storage = new std::vector<std::int32_t>(make(n));
     } catch (const std::bad_alloc&) {
         return false;
     }
     player.sine_table = table_storage->data();
     return true;
+}
+
+// The wrap of seq::wrap_phase for a modulus known only at run time.
+inline double wrap_phase(double x, double m) {
+    if (x >= 0.0 && x < 2.0 * m) return x >= m ? x - m : x;
+    double r = std::fmod(x, m);
+    if (r < 0.0) {
+        r += m;
+        if (r >= m) r = 0.0;
+    }
+    if (!(r >= 0.0 && r < m)) r = 0.0;
+    return r;
+}
+
+}  // namespace
+
+bool build_sine_table(unsigned n) { return keep_table(make_sine_table, n); }
+
+bool build_hq_table(unsigned n) { return keep_table(make_hq_table, n); }
+
+std::vector<std::int32_t> make_hq_table(unsigned n) {
+    std::vector<std::int32_t> table(n ? n : 1, 0);
+    const double step = 6.283185307179586 / n;
+    for (unsigned i = 1; 2 * i < n; ++i) {
+        auto v = static_cast<std::int32_t>(std::lround(std::sin(step * i) * hq_amplitude));
+        table[i] = v;
+        table[n - i] = -v;
+    }
+    return table;
+}
+
+void advance_phases(Phase* bank, int count, double base, double offset, double modulus) {
+    if (count > phase_count) count = phase_count;
+    for (int k = 0; k < count; ++k) {
+        double p = bank[k].load(relaxed);
+        bank[k].store(wrap_phase((power_of_two[k] * base + offset) + p, modulus), relaxed);
+    }
+}
+
+std::int16_t hq_sample(std::int32_t sum, double volume) {
+    std::int32_t half = sum / 2;
+    double v = std::floor(static_cast<double>(half) * volume / 100.0);
+    // The sliders keep the volume in 0..100; anything else is clamped.
+    if (!(v == v)) return 0;
+    if (v < -32768.0) return -32768;
+    if (v > 32767.0) return 32767;
+    return static_cast<std::int16_t>(v);
+}
+
+void HqFrame::operator()(std::int16_t& left, std::int16_t& right) {
+    int n = player.harmonics.load(relaxed);
+    advance_phases(player.left_phase, n, player.base_hz.load(relaxed), 0.0, modulus_);
+    advance_phases(player.right_phase, n, player.base_hz.load(relaxed), player.beat_hz.load(relaxed), modulus_);
+    if (!table_) n = 0;
+    double volume = ramp_.next(player.volume.load(relaxed));
+    left = hq_sample(partial_sum(table_, player.left_phase, n), volume);
+    right = hq_sample(partial_sum(table_, player.right_phase, n), volume);
 }
 
 void advance_phases(Phase* bank, int count, double base, double offset) {
@@ -51,17 +111,19 @@ void advance_phases(Phase* bank, int count, double base, double offset) {
     }
 }
 
+std::int32_t partial_sum(const std::int32_t* table, const Phase* bank, int count) {
+    if (count > phase_count) count = phase_count;
+    std::int32_t sum = 0;
+    for (int k = 0; k < count; ++k) {
+        auto index = static_cast<int>(bank[k].load(relaxed));
+        sum += table[index] / (1 << k);
+    }
+    return sum;
+}
+
 std::int32_t mix_channel(const std::int32_t* table, const Phase* bank, int count, double volume) {
     std::int32_t value = 128;
-    if (count > 0) {
-        if (count > phase_count) count = phase_count;
-        std::int32_t sum = 0;
-        for (int k = 0; k < count; ++k) {
-            auto index = static_cast<int>(bank[k].load(relaxed));
-            sum += table[index] / (1 << k);
-        }
-        value = sum / 2 + 128;
-    }
+    if (count > 0) value = partial_sum(table, bank, count) / 2 + 128;
     double v = std::floor(volume * static_cast<double>(value) / 100.0);
     // The sliders keep the volume in 0..100; anything else is clamped.
     if (!(v >= 0.0)) return 0;

@@ -100,9 +100,11 @@ double seconds_since(const timespec& start) {
     return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) * 1e-9;
 }
 
-// Keeps a device that takes bytes faster than it plays them (none at all,
-// or a sink that does not block) to the rate's real time. A device that
-// blocks is never more than its queue ahead, and is never slowed twice.
+// Keeps a sink that takes frames faster than it plays them (no device at
+// all, ALSA's null and file sinks) to the rate's real time, at most its
+// queue ahead of the wall clock. Only such a sink is paced here: a device
+// whose writes block keeps its own clock, and pacing it by a second clock
+// that drifts from it would drain its queue into an underrun.
 class Pacer {
 public:
     Pacer(unsigned rate, double queue_seconds) : rate_(rate) {
@@ -112,8 +114,10 @@ public:
     void frames_written(unsigned n) {
         frames_ += n;
         double ahead = static_cast<double>(frames_) / rate_ - seconds_since(start_);
+        // Sleep off only the excess, so that the frames go out in small
+        // bursts and each change of the parameters is heard on its own.
         if (ahead > lead_) {
-            double wait = ahead - lead_ / 2;
+            double wait = ahead - lead_ + 0.002;
             timespec ts{static_cast<time_t>(wait), static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
             nanosleep(&ts, nullptr);
         }

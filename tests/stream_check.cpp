@@ -176,6 +176,7 @@ int hqfade(const std::vector<unsigned char>& bytes, int harmonics, double base, 
     std::size_t frames = s.size() / 2;
     int largest_step = 0;
     double largest_jump = 0;
+    std::size_t jump_at = 0;
     // The volumes each sample allows: floor(half v / 100) = s gives
     // v in [100 s / half, 100 (s + 1) / half) for half > 0, mirrored below.
     double lo[2] = {0, 0}, hi[2] = {0, 0};
@@ -193,13 +194,16 @@ int hqfade(const std::vector<unsigned char>& bytes, int harmonics, double base, 
             }
             double a = 100.0 * x / half, b = 100.0 * (x + 1) / half;
             double l = std::min(a, b), h = std::max(a, b);
-            if (known[c]) largest_jump = std::max({largest_jump, l - hi[c], lo[c] - h});
+            if (known[c] && std::max(l - hi[c], lo[c] - h) > largest_jump) {
+                largest_jump = std::max(l - hi[c], lo[c] - h);
+                jump_at = k;
+            }
             lo[c] = l;
             hi[c] = h;
             known[c] = true;
         }
     }
-    std::printf("%d %.6f\n", largest_step, largest_jump);
+    std::printf("%d %.6f %zu\n", largest_step, largest_jump, jump_at);
     return 0;
 }
 

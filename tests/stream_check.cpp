@@ -268,25 +268,39 @@ double now() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+double wall() {
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Follows a growing capture of a steady level until a frame differs. Prints the
+// frames present when it started, the first sounding frame and the wall
+// time (seconds since the epoch) at which that frame was there.
 int wait_sound(const char* path, std::size_t fb) {
     std::FILE* f = std::fopen(path, "rb");
     if (!f) return 2;
     double start = now();
     std::fseek(f, 0, SEEK_END);
     long present = std::ftell(f) / static_cast<long>(fb);
-    std::fseek(f, present * static_cast<long>(fb), SEEK_SET);
     std::vector<unsigned char> frame(fb), silence(fb, 0);
+    // The steady level is the last frame there, or else silence.
+    if (present > 0) {
+        std::fseek(f, (present - 1) * static_cast<long>(fb), SEEK_SET);
+        if (std::fread(silence.data(), 1, fb, f) != fb) return 2;
+    }
+    std::fseek(f, present * static_cast<long>(fb), SEEK_SET);
     long index = present;
-    while (now() - start < 10) {
+    while (now() - start < 20) {
         if (std::fread(frame.data(), 1, fb, f) == fb) {
             if (frame != silence) {
-                std::printf("%ld %ld %.1f\n", present, index, (now() - start) * 1000);
+                std::printf("%ld %ld %.6f\n", present, index, wall());
                 return 0;
             }
             ++index;
         } else {
             std::clearerr(f);
-            usleep(500);
+            usleep(200);
         }
     }
     std::printf("silent\n");

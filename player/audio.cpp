@@ -70,6 +70,7 @@ Setup configure(SoundDevice& dev, bool hq) {
 // then right byte, each in a call of its own; phases modulo 11025.
 struct DefaultStream {
     static constexpr unsigned frame_bytes = 2;
+    static constexpr unsigned pace_frames = 256;
     const std::int32_t* table;
     void play_frame(SoundDevice& dev) {
         unsigned char left, right;
@@ -83,6 +84,7 @@ struct DefaultStream {
 // one write per frame; phases modulo the granted rate.
 struct HqStream {
     static constexpr unsigned frame_bytes = 4;
+    static constexpr unsigned pace_frames = 512;
     HqFrame frame;
     void play_frame(SoundDevice& dev) {
         std::int16_t left, right;
@@ -136,7 +138,7 @@ private:
 template <class Stream>
 void play(SoundDevice& dev, Stream stream, unsigned rate, int per_count) {
     Pacer pacer(rate, static_cast<double>(dev.queue_bytes()) / Stream::frame_bytes / rate);
-    constexpr unsigned pace_every = 256;
+    constexpr unsigned pace_every = Stream::pace_frames;
     int frame_count = 0;
     unsigned since_pace = 0;
     for (;;) {

@@ -29,8 +29,8 @@ private:
 };
 
 // An OSS device emulated over an ALSA PCM: unsigned 8-bit or signed 16-bit
-// stereo at the granted rate. Small writes gather in a chunk of about 6 to
-// 12 ms that goes to ALSA whole; the ALSA queue is kept at about the OSS
+// stereo at the granted rate. Small writes gather in a chunk (11.6 ms of
+// sound at 11025 or 44100 Hz) that goes to ALSA whole; the ALSA queue is kept at about the OSS
 // fragment request.
 //
 // Whether the PCM keeps real time by itself is learnt from the PCM: a sink
@@ -59,7 +59,7 @@ public:
             sample_bytes_ = 1;
         }
         *v = sample_bytes_ == 2 ? AFMT_S16_LE : AFMT_U8;   // as OSS: the format in force
-        chunk_ = sample_bytes_ == 2 ? sizeof buffer_ : sizeof buffer_ / 4;
+        chunk_ = sample_bytes_ == 2 ? sizeof buffer_ : sizeof buffer_ / 8;   // 11.6 ms of stereo either way
         return 0;
     }
     int set_stereo(int* v) override {
@@ -128,7 +128,7 @@ private:
     std::size_t used_ = 0;
     std::size_t chunk_ = 256;
     bool blocks_ = false;
-    unsigned char buffer_[1024];
+    unsigned char buffer_[2048];
 };
 
 // ALSA's own complaints (no card, no configuration) would stand beside the

@@ -15,6 +15,12 @@ std::vector<std::int32_t>* table_storage = nullptr;
 
 inline double wrap_phase(double x) { return seq::wrap_phase<phase_modulus>(x); }
 
+// x / 2^k truncating toward zero, as the division does (-127 / 2 = -63),
+// without a division: a negative x is moved up by 2^k - 1 before the shift.
+inline std::int32_t divide_truncating(std::int32_t x, int k) {
+    return (x + ((x >> 31) & ((std::int32_t{1} << k) - 1))) >> k;
+}
+
 }  // namespace
 
 std::vector<std::int32_t> make_sine_table(unsigned n) {
@@ -75,11 +81,17 @@ std::vector<std::int32_t> make_hq_table(unsigned n) {
     return table;
 }
 
-void advance_phases(Phase* bank, int count, double base, double offset, double modulus) {
+void PhaseStepper::advance(Phase* bank, int count, double base, double offset) {
     if (count > phase_count) count = phase_count;
+    if (!known_ || !(base == base_) || !(offset == offset_)) {
+        for (int k = 0; k < phase_count; ++k) step_[k] = wrap_phase(power_of_two[k] * base + offset, modulus_);
+        base_ = base;
+        offset_ = offset;
+        known_ = true;
+    }
     for (int k = 0; k < count; ++k) {
         double p = bank[k].load(relaxed);
-        bank[k].store(wrap_phase((power_of_two[k] * base + offset) + p, modulus), relaxed);
+        bank[k].store(wrap_phase(step_[k] + p, modulus_), relaxed);
     }
 }
 
@@ -93,14 +105,21 @@ std::int16_t hq_sample(std::int32_t sum, double volume) {
     return static_cast<std::int16_t>(v);
 }
 
-void HqFrame::operator()(std::int16_t& left, std::int16_t& right) {
+void HqFrame::sums(std::int32_t& left, std::int32_t& right) {
     int n = player.harmonics.load(relaxed);
-    advance_phases(player.left_phase, n, player.base_hz.load(relaxed), 0.0, modulus_);
-    advance_phases(player.right_phase, n, player.base_hz.load(relaxed), player.beat_hz.load(relaxed), modulus_);
+    left_.advance(player.left_phase, n, player.base_hz.load(relaxed), 0.0);
+    right_.advance(player.right_phase, n, player.base_hz.load(relaxed), player.beat_hz.load(relaxed));
     if (!table_) n = 0;
+    left = partial_sum(table_, player.left_phase, n);
+    right = partial_sum(table_, player.right_phase, n);
+}
+
+void HqFrame::operator()(std::int16_t& left, std::int16_t& right) {
+    std::int32_t l, r;
+    sums(l, r);
     double volume = ramp_.next(player.volume.load(relaxed));
-    left = hq_sample(partial_sum(table_, player.left_phase, n), volume);
-    right = hq_sample(partial_sum(table_, player.right_phase, n), volume);
+    left = hq_sample(l, volume);
+    right = hq_sample(r, volume);
 }
 
 void advance_phases(Phase* bank, int count, double base, double offset) {
@@ -116,7 +135,7 @@ std::int32_t partial_sum(const std::int32_t* table, const Phase* bank, int count
     std::int32_t sum = 0;
     for (int k = 0; k < count; ++k) {
         auto index = static_cast<int>(bank[k].load(relaxed));
-        sum += table[index] / (1 << k);
+        sum += divide_truncating(table[index], k);
     }
     return sum;
 }

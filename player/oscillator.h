@@ -46,8 +46,20 @@ std::vector<std::int32_t> make_hq_table(unsigned n);
 // Builds that table for the granted rate N into the player's state.
 bool build_hq_table(unsigned n);
 
-// Phases counted modulo `modulus` (the granted rate N).
-void advance_phases(Phase* bank, int count, double base, double offset, double modulus);
+// Advances a bank's phases, counted modulo N (the granted rate), by one
+// frame. Each partial's step, 2^k * base + offset, is reduced modulo N once
+// for as long as base and offset stay, so a frame needs no remainder.
+class PhaseStepper {
+public:
+    explicit PhaseStepper(double modulus) : modulus_(modulus) {}
+    void advance(Phase* bank, int count, double base, double offset);
+
+private:
+    double modulus_;
+    double base_ = 0.0, offset_ = 0.0;
+    bool known_ = false;
+    double step_[10] = {};
+};
 
 // floor(sum / 2 * volume / 100) with no midpoint, kept within 16 bits.
 std::int16_t hq_sample(std::int32_t sum, double volume);
@@ -84,11 +96,17 @@ private:
 class HqFrame {
 public:
     HqFrame(const std::int32_t* table, unsigned rate)
-        : table_(table), modulus_(static_cast<double>(rate)), ramp_(rate >= 100 ? rate / 100 : 1) {}
+        : table_(table),
+          left_(static_cast<double>(rate)),
+          right_(static_cast<double>(rate)),
+          ramp_(rate >= 100 ? rate / 100 : 1) {}
     void operator()(std::int16_t& left, std::int16_t& right);
+    // The first half of a frame: both banks advanced, each channel's signed
+    // sum of partials.
+    void sums(std::int32_t& left, std::int32_t& right);
 
 private:
     const std::int32_t* table_;
-    double modulus_;
+    PhaseStepper left_, right_;
     VolumeRamp ramp_;
 };

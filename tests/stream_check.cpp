@@ -94,7 +94,9 @@ int peaks(const std::vector<unsigned char>& s, std::size_t second) {
 // given volume (no ramp: the volume in force from the first frame).
 struct HqExpect {
     std::vector<std::int32_t> table;
-    HqExpect(int harmonics, double base, double beat, unsigned rate) : table(make_hq_table(rate)) {
+    HqFrame frame;
+    HqExpect(int harmonics, double base, double beat, unsigned rate)
+        : table(make_hq_table(rate)), frame(table.data(), rate) {
         for (int k = 0; k < phase_count; ++k) {
             player.left_phase[k].store(0.0);
             player.right_phase[k].store(0.0);
@@ -102,17 +104,9 @@ struct HqExpect {
         player.harmonics.store(harmonics);
         player.base_hz.store(base);
         player.beat_hz.store(beat);
-        modulus = rate;
     }
     // The signed sums of the next frame.
-    void next(std::int32_t& left, std::int32_t& right) {
-        int n = player.harmonics.load();
-        advance_phases(player.left_phase, n, player.base_hz.load(), 0.0, modulus);
-        advance_phases(player.right_phase, n, player.base_hz.load(), player.beat_hz.load(), modulus);
-        left = partial_sum(table.data(), player.left_phase, n);
-        right = partial_sum(table.data(), player.right_phase, n);
-    }
-    double modulus;
+    void next(std::int32_t& left, std::int32_t& right) { frame.sums(left, right); }
 };
 
 std::vector<std::int16_t> samples16(const std::vector<unsigned char>& s) {

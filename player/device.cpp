@@ -29,9 +29,9 @@ private:
 };
 
 // An OSS device emulated over an ALSA PCM: unsigned 8-bit or signed 16-bit
-// stereo at the granted rate. Small writes gather in a chunk (11.6 ms of
-// sound at 11025 or 44100 Hz) that goes to ALSA whole; the ALSA queue is kept at about the OSS
-// fragment request.
+// stereo at the granted rate. Small writes gather in a chunk of 11.6 ms
+// (at 11025 or 44100 Hz) that goes to ALSA whole; the ALSA queue is kept at
+// about the OSS fragment request.
 //
 // Whether the PCM keeps real time by itself is learnt from the PCM: a sink
 // with a clock (a card, a sound server) has a bounded queue that the

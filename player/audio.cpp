@@ -162,9 +162,11 @@ void* audio_thread_main(void*) {
     Setup setup = configure(*dev, player.hq);
     const unsigned rate = setup.rate;
 
-    bool built = setup.hq ? build_hq_table(rate) : build_sine_table(rate);
+    const std::int32_t* table = nullptr;
+    const std::int16_t* hq_table = nullptr;
+    bool built = setup.hq ? (hq_table = build_hq_table(rate)) != nullptr : build_sine_table(rate);
     if (!built) std::fputs("cannot allocate the sine table: playing silence\n", stderr);
-    const std::int32_t* table = built ? player.sine_table : nullptr;
+    if (built && !setup.hq) table = player.sine_table;
     player.phase_modulus.store(setup.hq ? static_cast<double>(rate) : phase_modulus, relaxed);
 
     if (player.quit_audio.load(relaxed)) return nullptr;
@@ -172,7 +174,7 @@ void* audio_thread_main(void*) {
     // A second is N frames of the high-quality stream; the default stream
     // counts 11025 frames whatever the rate.
     if (setup.hq)
-        play(*dev, HqStream{HqFrame(table, rate)}, rate, static_cast<int>(rate));
+        play(*dev, HqStream{HqFrame(hq_table, rate)}, rate, static_cast<int>(rate));
     else
         play(*dev, DefaultStream{table}, rate, default_count);
     return nullptr;

@@ -38,20 +38,6 @@ std::vector<std::int32_t> make_sine_table(unsigned n) {
 
 namespace {
 
-template <class Make>
-bool keep_table(Make make, unsigned n) {
-    try {
-        if (table_storage)
-            *table_storage = make(n);
-        else
-            table_storage = new std::vector<std::int32_t>(make(n));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    player.sine_table = table_storage->data();
-    return true;
-}
-
 // The wrap of seq::wrap_phase for a modulus known only at run time.
 inline double wrap_phase(double x, double m) {
     if (x >= 0.0 && x < 2.0 * m) return x >= m ? x - m : x;
@@ -66,17 +52,40 @@ inline double wrap_phase(double x, double m) {
 
 }  // namespace
 
-bool build_sine_table(unsigned n) { return keep_table(make_sine_table, n); }
+bool build_sine_table(unsigned n) {
+    try {
+        if (table_storage)
+            *table_storage = make_sine_table(n);
+        else
+            table_storage = new std::vector<std::int32_t>(make_sine_table(n));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    player.sine_table = table_storage->data();
+    return true;
+}
 
-bool build_hq_table(unsigned n) { return keep_table(make_hq_table, n); }
+const std::int16_t* build_hq_table(unsigned n) {
+    // Never released, like the default table.
+    static std::vector<std::int16_t>* storage = nullptr;
+    try {
+        if (storage)
+            *storage = make_hq_table(n);
+        else
+            storage = new std::vector<std::int16_t>(make_hq_table(n));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return storage->data();
+}
 
-std::vector<std::int32_t> make_hq_table(unsigned n) {
-    std::vector<std::int32_t> table(n ? n : 1, 0);
+std::vector<std::int16_t> make_hq_table(unsigned n) {
+    std::vector<std::int16_t> table(n ? n : 1, 0);
     const double step = 6.283185307179586 / n;
     for (unsigned i = 1; 2 * i < n; ++i) {
-        auto v = static_cast<std::int32_t>(std::lround(std::sin(step * i) * hq_amplitude));
+        auto v = static_cast<std::int16_t>(std::lround(std::sin(step * i) * hq_amplitude));
         table[i] = v;
-        table[n - i] = -v;
+        table[n - i] = static_cast<std::int16_t>(-v);
     }
     return table;
 }
@@ -130,7 +139,10 @@ void advance_phases(Phase* bank, int count, double base, double offset) {
     }
 }
 
-std::int32_t partial_sum(const std::int32_t* table, const Phase* bank, int count) {
+namespace {
+
+template <class Entry>
+std::int32_t sum_partials(const Entry* table, const Phase* bank, int count) {
     if (count > phase_count) count = phase_count;
     std::int32_t sum = 0;
     for (int k = 0; k < count; ++k) {
@@ -138,6 +150,16 @@ std::int32_t partial_sum(const std::int32_t* table, const Phase* bank, int count
         sum += divide_truncating(table[index], k);
     }
     return sum;
+}
+
+}  // namespace
+
+std::int32_t partial_sum(const std::int32_t* table, const Phase* bank, int count) {
+    return sum_partials(table, bank, count);
+}
+
+std::int32_t partial_sum(const std::int16_t* table, const Phase* bank, int count) {
+    return sum_partials(table, bank, count);
 }
 
 std::int32_t mix_channel(const std::int32_t* table, const Phase* bank, int count, double volume) {

@@ -40,11 +40,15 @@ void compute_frame(const std::int32_t* table, unsigned char& left, unsigned char
 constexpr double hq_amplitude = 32767.0;
 
 // One cycle in exactly N entries, round(32767 sin(2 pi i / N)), made odd
-// about the half cycle so that a whole cycle sums to 0.
-std::vector<std::int32_t> make_hq_table(unsigned n);
+// about the half cycle so that a whole cycle sums to 0. 16-bit entries keep
+// the table small enough to stay in the cache.
+std::vector<std::int16_t> make_hq_table(unsigned n);
 
-// Builds that table for the granted rate N into the player's state.
-bool build_hq_table(unsigned n);
+// Builds that table for the granted rate N, kept for the process's life;
+// null when it cannot be allocated.
+const std::int16_t* build_hq_table(unsigned n);
+
+std::int32_t partial_sum(const std::int16_t* table, const Phase* bank, int count);
 
 // Advances a bank's phases, counted modulo N (the granted rate), by one
 // frame. Each partial's step, 2^k * base + offset, is reduced modulo N once
@@ -95,7 +99,7 @@ private:
 // of N entries and phases modulo N.
 class HqFrame {
 public:
-    HqFrame(const std::int32_t* table, unsigned rate)
+    HqFrame(const std::int16_t* table, unsigned rate)
         : table_(table),
           left_(static_cast<double>(rate)),
           right_(static_cast<double>(rate)),
@@ -106,7 +110,7 @@ public:
     void sums(std::int32_t& left, std::int32_t& right);
 
 private:
-    const std::int32_t* table_;
+    const std::int16_t* table_;
     PhaseStepper left_, right_;
     VolumeRamp ramp_;
 };

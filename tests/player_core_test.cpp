@@ -429,7 +429,7 @@ std::int32_t hq_entry(unsigned n, double phase) {
 }
 
 struct HqFrames {
-    std::vector<std::int32_t> table;
+    std::vector<std::int16_t> table;
     HqFrame frame;
     explicit HqFrames(unsigned rate) : table(make_hq_table(rate)), frame(table.data(), rate) {}
     Frame operator()() {

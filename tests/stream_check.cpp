@@ -93,7 +93,7 @@ int peaks(const std::vector<unsigned char>& s, std::size_t second) {
 // The expected high-quality frames, frame k after k + 1 advances, at a
 // given volume (no ramp: the volume in force from the first frame).
 struct HqExpect {
-    std::vector<std::int32_t> table;
+    std::vector<std::int16_t> table;
     HqFrame frame;
     HqExpect(int harmonics, double base, double beat, unsigned rate)
         : table(make_hq_table(rate)), frame(table.data(), rate) {

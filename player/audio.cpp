@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <ctime>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/soundcard.h>
 
 #include "device.h"
@@ -158,6 +160,14 @@ void play(SoundDevice& dev, Stream stream, unsigned rate, int per_count) {
 }  // namespace
 
 void* audio_thread_main(void*) {
+    // A queue of a tenth of a second leaves little room on a busy machine:
+    // the thread asks for real-time scheduling where the system grants it
+    // (and the sound library's own threads, started with the device, inherit
+    // it); elsewhere it runs as it is.
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 9;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+
     std::unique_ptr<SoundDevice> dev = sound_device_factory();
     Setup setup = configure(*dev, player.hq);
     const unsigned rate = setup.rate;

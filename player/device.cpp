@@ -34,12 +34,12 @@ private:
 // about the OSS fragment request.
 //
 // Whether the PCM keeps real time by itself is learnt from the PCM: a sink
-// with a clock (a card, a sound server) has a bounded queue that the
-// stream fills within its first tenth of a second and then finds full,
-// write after write. ALSA's null and file sinks take everything at once and
-// are never found full while running. Being found full is a fact about the
-// sink, not about timing, so a loaded machine or a sink whose clock runs a
-// little fast or slow cannot mislead it.
+// with a clock (a card, a sound server) holds what it was given and plays
+// it out over time, so once it runs its queue holds more than the chunk
+// just written; ALSA's null and file sinks take everything at once and hold
+// nothing while they run. What the queue holds is a fact about the sink, not
+// about timing, so neither a loaded machine nor a sink whose clock runs a
+// little fast or slow can mislead it.
 class AlsaDevice : public SoundDevice {
 public:
     explicit AlsaDevice(snd_pcm_t* pcm) : pcm_(pcm) {}
@@ -97,6 +97,8 @@ private:
             errno = -r;
             return -1;
         }
+        snd_pcm_uframes_t period = 0;
+        if (snd_pcm_get_params(pcm_, &buffer_frames_, &period) < 0) buffer_frames_ = 0;
         return 0;
     }
     void flush() {
@@ -105,7 +107,7 @@ private:
         const unsigned char* p = buffer_;
         if (!blocks_ && snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING) {
             snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
-            if (avail >= 0 && static_cast<snd_pcm_uframes_t>(avail) < frames) blocks_ = true;
+            if (avail >= 0 && static_cast<snd_pcm_uframes_t>(avail) + frames < buffer_frames_) blocks_ = true;
         }
         while (frames > 0) {
             snd_pcm_sframes_t n = snd_pcm_writei(pcm_, p, frames);
@@ -128,6 +130,7 @@ private:
     std::size_t used_ = 0;
     std::size_t chunk_ = 256;
     bool blocks_ = false;
+    snd_pcm_uframes_t buffer_frames_ = 0;   // the PCM's queue
     unsigned char buffer_[2048];
 };
 

@@ -202,7 +202,7 @@ int hqfade(const std::vector<unsigned char>& bytes, int harmonics, double base, 
 }
 
 int compare(const std::vector<unsigned char>& produced, const std::vector<unsigned char>& monitor, std::size_t fb,
-            long limit) {
+            long limit, long from) {
     // Find a stretch of the produced stream from its middle in the monitor.
     std::size_t pf = produced.size() / fb, mf = monitor.size() / fb, probe = 4096;
     if (pf < 2 * probe || mf < probe) {
@@ -223,15 +223,18 @@ int compare(const std::vector<unsigned char>& produced, const std::vector<unsign
     }
     long begin = std::max(0L, -offset), end = std::min(static_cast<long>(pf), static_cast<long>(mf) - offset);
     if (limit > 0) end = std::min(end, limit);
-    long differ = 0, run = 0, longest = 0;
+    begin = std::max(begin, from);
+    long differ = 0, run = 0, longest = 0, first_differ = -1;
     for (long p = begin; p < end; ++p) {
         bool same = std::memcmp(&produced[static_cast<std::size_t>(p) * fb],
                                 &monitor[static_cast<std::size_t>(p + offset) * fb], fb) == 0;
         run = same ? 0 : run + 1;
         differ += !same;
         longest = std::max(longest, run);
+        if (!same && first_differ < 0) first_differ = p;
     }
-    std::printf("offset %ld first %ld frames %ld differ %ld longest %ld\n", offset, begin, end - begin, differ, longest);
+    std::printf("offset %ld first %ld frames %ld differ %ld longest %ld at %ld\n", offset, begin, end - begin, differ,
+                longest, first_differ);
     return 0;
 }
 
@@ -313,9 +316,9 @@ int main(int argc, char** argv) {
     if (argc == 7 && std::strcmp(argv[1], "hqfade") == 0)
         return hqfade(read_file(argv[2]), std::atoi(argv[3]), std::atof(argv[4]), std::atof(argv[5]),
                       static_cast<unsigned>(std::atoi(argv[6])));
-    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "compare") == 0)
+    if (argc >= 5 && argc <= 7 && std::strcmp(argv[1], "compare") == 0)
         return compare(read_file(argv[2]), read_file(argv[3]), static_cast<std::size_t>(std::atoi(argv[4])),
-                       argc == 6 ? std::atol(argv[5]) : 0);
+                       argc >= 6 ? std::atol(argv[5]) : 0, argc == 7 ? std::atol(argv[6]) : 0);
     if (argc == 4 && std::strcmp(argv[1], "gaps") == 0)
         return gaps(read_file(argv[2]), static_cast<std::size_t>(std::atoi(argv[3])));
     if (argc == 4 && std::strcmp(argv[1], "wait-sound") == 0)

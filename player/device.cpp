@@ -19,13 +19,18 @@ public:
     int set_format(int* v) override { return ioctl(fd_, SNDCTL_DSP_SETFMT, v); }
     int set_stereo(int* v) override { return ioctl(fd_, SNDCTL_DSP_STEREO, v); }
     int set_speed(int* v) override { return ioctl(fd_, SNDCTL_DSP_SPEED, v); }
-    long write(const void* data, std::size_t size) override { return ::write(fd_, data, size); }
-    // The node's writes block at the device's clock.
-    bool may_run_ahead() const override { return fd_ < 0; }
+    long write(const void* data, std::size_t size) override {
+        long n = ::write(fd_, data, size);
+        failing_ = n < 0;
+        return n;
+    }
+    // The node's writes block at the device's clock, unless they fail.
+    bool may_run_ahead() const override { return fd_ < 0 || failing_; }
     bool present() const override { return fd_ >= 0; }
 
 private:
     int fd_;
+    bool failing_ = false;
 };
 
 // An OSS device emulated over an ALSA PCM: unsigned 8-bit or signed 16-bit
@@ -86,7 +91,8 @@ public:
         return static_cast<long>(size);
     }
     std::size_t queue_bytes() const override { return queue_; }
-    bool may_run_ahead() const override { return !blocks_; }
+    // A sink that fails its writes is held to the wall clock as well.
+    bool may_run_ahead() const override { return !blocks_ || failing_; }
 
 private:
     int configure() {
@@ -112,9 +118,11 @@ private:
         while (frames > 0) {
             snd_pcm_sframes_t n = snd_pcm_writei(pcm_, p, frames);
             if (n < 0) {
-                if (snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0) break;
+                failing_ = snd_pcm_recover(pcm_, static_cast<int>(n), 1) < 0;
+                if (failing_) break;
                 continue;
             }
+            failing_ = false;
             frames -= static_cast<snd_pcm_uframes_t>(n);
             p += static_cast<std::size_t>(n) * frame_bytes;
         }
@@ -130,6 +138,7 @@ private:
     std::size_t used_ = 0;
     std::size_t chunk_ = 256;
     bool blocks_ = false;
+    bool failing_ = false;
     snd_pcm_uframes_t buffer_frames_ = 0;   // the PCM's queue
     unsigned char buffer_[2048];
 };

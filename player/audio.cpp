@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <ctime>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/soundcard.h>
 
 #include "device.h"
 #include "oscillator.h"
@@ -9,24 +12,50 @@
 
 namespace {
 
-constexpr int fragment_request = 0x00800004;   // 128 fragments of 16 bytes
-constexpr int frames_per_count = 11025;
+constexpr int fragment_request = 0x00800004;      // 128 fragments of 16 bytes
+constexpr int hq_fragment_request = 0x00400008;   // 64 of 256: the same 93 ms at 44100 Hz, 16-bit stereo
+constexpr int default_count = 11025;              // frames per count of the step clock
+constexpr int hq_rate_request = 44100;
 
-unsigned configure(SoundDevice& dev) {
-    int value = fragment_request;
+struct Setup {
+    unsigned rate;
+    bool hq;
+};
+
+// The device requests and their messages. Standard output is flushed after
+// each notice so that the notices keep their place among the errors on
+// standard error whatever standard output is.
+Setup configure(SoundDevice& dev, bool hq) {
+    int value = hq ? hq_fragment_request : fragment_request;
     dev.set_fragment(&value);
+
+    if (hq) {
+        // A device without 16-bit samples plays the default stream instead;
+        // no device at all says so below, once.
+        value = AFMT_S16_LE;
+        int r = dev.set_format(&value);
+        if (dev.present() && (r == -1 || value != AFMT_S16_LE)) {
+            if (r == -1) std::perror("SNDCTL_DSP_SETFMT");
+            std::fputs("16-bit samples refused: playing the default stream\n", stderr);
+            hq = false;
+        }
+    }
 
     value = 1;
     if (dev.set_stereo(&value) == -1) {
         std::perror("SNDCTL_DSP_STEREO");
         std::puts("no stereo, might as well quit");
+        std::fflush(stdout);
     } else if (value != 1) {
         std::puts("\aNo sterio support");
+        std::fflush(stdout);
         std::puts("Stereo support is REQUIRED for this to work!");
+        std::fflush(stdout);
         std::puts("no stereo, might as well quit");
+        std::fflush(stdout);
     }
 
-    value = 11025;
+    value = hq ? hq_rate_request : 11025;
     unsigned rate = 8000;
     if (dev.set_speed(&value) == -1) {
         std::perror("SNDCTL_DSP_SPEED");
@@ -36,9 +65,38 @@ unsigned configure(SoundDevice& dev) {
     } else {
         rate = static_cast<unsigned>(value);
     }
-    std::fflush(stdout);
-    return rate;
+    return {rate, hq};
 }
+
+// The default stream: one unsigned byte per channel, written left byte
+// then right byte, each in a call of its own; phases modulo 11025.
+struct DefaultStream {
+    static constexpr unsigned frame_bytes = 2;
+    static constexpr unsigned pace_frames = 256;
+    const std::int32_t* table;
+    void play_frame(SoundDevice& dev) {
+        unsigned char left, right;
+        compute_frame(table, left, right);
+        dev.write(&left, 1);
+        dev.write(&right, 1);
+    }
+};
+
+// The high-quality stream: signed 16-bit little-endian, left then right,
+// one write per frame; phases modulo the granted rate.
+struct HqStream {
+    static constexpr unsigned frame_bytes = 4;
+    static constexpr unsigned pace_frames = 512;
+    HqFrame frame;
+    void play_frame(SoundDevice& dev) {
+        std::int16_t left, right;
+        frame(left, right);
+        auto l = static_cast<std::uint16_t>(left), r = static_cast<std::uint16_t>(right);
+        const unsigned char bytes[4] = {static_cast<unsigned char>(l & 0xff), static_cast<unsigned char>(l >> 8),
+                                        static_cast<unsigned char>(r & 0xff), static_cast<unsigned char>(r >> 8)};
+        dev.write(bytes, sizeof bytes);
+    }
+};
 
 double seconds_since(const timespec& start) {
     timespec now;
@@ -46,20 +104,24 @@ double seconds_since(const timespec& start) {
     return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) * 1e-9;
 }
 
-// Keeps a device that takes bytes faster than it plays them (none at all,
-// or a sink that does not block) to the rate's real time. A device that
-// blocks is never more than its queue ahead, and is never slowed twice.
+// Keeps a sink that takes frames faster than it plays them (no device at
+// all, ALSA's null and file sinks) to the rate's real time, at most its
+// queue ahead of the wall clock. Only such a sink is paced here: a device
+// whose writes block keeps its own clock, and pacing it by a second clock
+// that drifts from it would drain its queue into an underrun.
 class Pacer {
 public:
-    Pacer(unsigned rate, std::size_t queue_bytes) : rate_(rate) {
-        lead_ = static_cast<double>(queue_bytes) / 2.0 / rate + 0.01;
+    Pacer(unsigned rate, double queue_seconds) : rate_(rate) {
+        lead_ = queue_seconds + 0.01;
         clock_gettime(CLOCK_MONOTONIC, &start_);
     }
     void frames_written(unsigned n) {
         frames_ += n;
         double ahead = static_cast<double>(frames_) / rate_ - seconds_since(start_);
+        // Sleep off only the excess, so that the frames go out in small
+        // bursts and each change of the parameters is heard on its own.
         if (ahead > lead_) {
-            double wait = ahead - lead_ / 2;
+            double wait = ahead - lead_ + 0.002;
             timespec ts{static_cast<time_t>(wait), static_cast<long>((wait - static_cast<double>(static_cast<time_t>(wait))) * 1e9)};
             nanosleep(&ts, nullptr);
         }
@@ -72,35 +134,58 @@ private:
     timespec start_{};
 };
 
-}  // namespace
-
-void* audio_thread_main(void*) {
-    std::unique_ptr<SoundDevice> dev = sound_device_factory();
-    unsigned rate = configure(*dev);
-
-    if (!build_sine_table(rate)) std::fputs("cannot allocate the sine table: playing silence\n", stderr);
-    const std::int32_t* table = player.sine_table;
-
-    if (player.quit_audio.load(relaxed)) return nullptr;
-
-    Pacer pacer(rate, dev->queue_bytes());
-    const bool pace = dev->may_run_ahead();
-    constexpr unsigned pace_every = 256;
+// The frame loop, the same for both streams: one count of the step clock
+// per `per_count` frames, the quit flag looked at once per count, and the
+// wall clock's pace only while the device has not shown that it keeps time.
+template <class Stream>
+void play(SoundDevice& dev, Stream stream, unsigned rate, int per_count) {
+    Pacer pacer(rate, static_cast<double>(dev.queue_bytes()) / Stream::frame_bytes / rate);
+    constexpr unsigned pace_every = Stream::pace_frames;
     int frame_count = 0;
     unsigned since_pace = 0;
     for (;;) {
-        unsigned char left, right;
-        compute_frame(table, left, right);
-        dev->write(&left, 1);
-        dev->write(&right, 1);
-        if (pace && ++since_pace == pace_every) {
-            pacer.frames_written(since_pace);
+        stream.play_frame(dev);
+        if (++since_pace == pace_every) {
+            if (dev.may_run_ahead()) pacer.frames_written(since_pace);
             since_pace = 0;
         }
-        if (++frame_count == frames_per_count) {
+        if (++frame_count == per_count) {
             player.step_seconds.fetch_add(1, relaxed);
-            if (player.quit_audio.load(relaxed)) return nullptr;
+            if (player.quit_audio.load(relaxed)) return;
             frame_count = 0;
         }
     }
+}
+
+}  // namespace
+
+void* audio_thread_main(void*) {
+    // A queue of a tenth of a second leaves little room on a busy machine:
+    // the thread asks for real-time scheduling where the system grants it
+    // (and the sound library's own threads, started with the device, inherit
+    // it); elsewhere it runs as it is.
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 9;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+
+    std::unique_ptr<SoundDevice> dev = sound_device_factory();
+    Setup setup = configure(*dev, player.hq);
+    const unsigned rate = setup.rate;
+
+    const std::int32_t* table = nullptr;
+    const std::int16_t* hq_table = nullptr;
+    bool built = setup.hq ? (hq_table = build_hq_table(rate)) != nullptr : build_sine_table(rate);
+    if (!built) std::fputs("cannot allocate the sine table: playing silence\n", stderr);
+    if (built && !setup.hq) table = player.sine_table;
+    player.phase_modulus.store(setup.hq ? static_cast<double>(rate) : phase_modulus, relaxed);
+
+    if (player.quit_audio.load(relaxed)) return nullptr;
+
+    // A second is N frames of the high-quality stream; the default stream
+    // counts 11025 frames whatever the rate.
+    if (setup.hq)
+        play(*dev, HqStream{HqFrame(hq_table, rate)}, rate, static_cast<int>(rate));
+    else
+        play(*dev, DefaultStream{table}, rate, default_count);
+    return nullptr;
 }

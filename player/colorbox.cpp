@@ -3,12 +3,17 @@
 #include <cmath>
 
 #include "oscillator.h"
+#include "state.h"
+
+double phase_distance(double left, double right, double offset, double modulus) {
+    double shifted = std::fmod(offset * modulus + (left + modulus), modulus);
+    double direct = std::fabs(shifted - right);
+    double around = std::fmin(shifted, right) + modulus - std::fmax(shifted, right);
+    return std::fmin(direct, around) / modulus;
+}
 
 double phase_distance(double left, double right, double offset) {
-    double shifted = std::fmod(offset * phase_modulus + (left + phase_modulus), phase_modulus);
-    double direct = std::fabs(shifted - right);
-    double around = std::fmin(shifted, right) + phase_modulus - std::fmax(shifted, right);
-    return std::fmin(direct, around) / phase_modulus;
+    return phase_distance(left, right, offset, player.phase_modulus.load(relaxed));
 }
 
 namespace {

@@ -5,7 +5,11 @@
 #include <cstdint>
 
 // Distance in cycles, 0 to 0.5, after shifting the left phase by the
-// offset (in cycles, -0.5 to 0.5). Phases count 11025 to the cycle.
+// offset (in cycles, -0.5 to 0.5), for phases that count `modulus` units
+// to the cycle.
+double phase_distance(double left, double right, double offset, double modulus);
+// The same with the modulus the audio thread plays with: 11025, or the
+// granted rate in the high-quality stream.
 double phase_distance(double left, double right, double offset);
 
 struct Rgb {

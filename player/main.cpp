@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     player.colorbox_width = options.colorbox_width;
     player.colorbox_height = options.colorbox_height;
     player.harmonics.store(options.harmonics, relaxed);
+    player.hq = options.hq;
     if (options.result == Options::Help) {
         print_usage(stdout, argv[0]);
         std::exit(0);
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
         std::fputs("Plays binaural beats: set them with the sliders, or play a sequence file.\n"
                    "  -colorbox [<x> <y>]  a window whose colour follows the beat (640 x 480)\n"
                    "  -harmonics <n>       partials per ear, at most 10 (default 3)\n"
+                   "  -hq                  16-bit sound at 44.1 kHz, centred, with gliding volume\n"
                    "  -help, -h            the usage line only\n"
                    "  --help               this text\n"
                    "  --version            the program's version\n",

@@ -45,6 +45,9 @@ Options parse_options(int argc, char** argv, int harmonics) {
         } else if (strcasecmp(word, "-help") == 0 || strcasecmp(word, "-h") == 0) {
             o.result = Options::Help;
             return o;
+        } else if (strcasecmp(word, "-hq") == 0) {
+            o.hq = true;
+            pos += 1;
         } else {
             o.result = Options::Unknown;
             o.unknown = word;

@@ -9,6 +9,7 @@ struct Options {
     int colorbox_width = 0;
     int colorbox_height = 0;
     int harmonics = 3;
+    bool hq = false;                  // -hq: the high-quality stream
     const char* sequence = nullptr;   // the sequence path, if one was named
     const char* unknown = nullptr;    // the word that is no option
 };

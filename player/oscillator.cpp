@@ -15,6 +15,12 @@ std::vector<std::int32_t>* table_storage = nullptr;
 
 inline double wrap_phase(double x) { return seq::wrap_phase(x, phase_modulus); }
 
+// x / 2^k truncating toward zero, as the division does (-127 / 2 = -63),
+// without a division: a negative x is moved up by 2^k - 1 before the shift.
+inline std::int32_t divide_truncating(std::int32_t x, int k) {
+    return (x + ((x >> 31) & ((std::int32_t{1} << k) - 1))) >> k;
+}
+
 }  // namespace
 
 std::vector<std::int32_t> make_sine_table(unsigned n) {
@@ -30,6 +36,7 @@ std::vector<std::int32_t> make_sine_table(unsigned n) {
     return table;
 }
 
+
 bool build_sine_table(unsigned n) {
     try {
         if (table_storage)
@@ -43,6 +50,72 @@ bool build_sine_table(unsigned n) {
     return true;
 }
 
+const std::int16_t* build_hq_table(unsigned n) {
+    // Never released, like the default table.
+    static std::vector<std::int16_t>* storage = nullptr;
+    try {
+        if (storage)
+            *storage = make_hq_table(n);
+        else
+            storage = new std::vector<std::int16_t>(make_hq_table(n));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return storage->data();
+}
+
+std::vector<std::int16_t> make_hq_table(unsigned n) {
+    std::vector<std::int16_t> table(n ? n : 1, 0);
+    const double step = 6.283185307179586 / n;
+    for (unsigned i = 1; 2 * i < n; ++i) {
+        auto v = static_cast<std::int16_t>(std::lround(std::sin(step * i) * hq_amplitude));
+        table[i] = v;
+        table[n - i] = static_cast<std::int16_t>(-v);
+    }
+    return table;
+}
+
+void PhaseStepper::advance(Phase* bank, int count, double base, double offset) {
+    if (count > phase_count) count = phase_count;
+    if (!known_ || !(base == base_) || !(offset == offset_)) {
+        for (int k = 0; k < phase_count; ++k) step_[k] = seq::wrap_phase(power_of_two[k] * base + offset, modulus_);
+        base_ = base;
+        offset_ = offset;
+        known_ = true;
+    }
+    for (int k = 0; k < count; ++k) {
+        double p = bank[k].load(relaxed);
+        bank[k].store(seq::wrap_phase(step_[k] + p, modulus_), relaxed);
+    }
+}
+
+std::int16_t hq_sample(std::int32_t sum, double volume) {
+    std::int32_t half = sum / 2;
+    double v = std::floor(static_cast<double>(half) * volume / 100.0);
+    // The sliders keep the volume in 0..100; anything else is clamped.
+    if (!(v == v)) return 0;
+    if (v < -32768.0) return -32768;
+    if (v > 32767.0) return 32767;
+    return static_cast<std::int16_t>(v);
+}
+
+void HqFrame::sums(std::int32_t& left, std::int32_t& right) {
+    int n = player.harmonics.load(relaxed);
+    left_.advance(player.left_phase, n, player.base_hz.load(relaxed), 0.0);
+    right_.advance(player.right_phase, n, player.base_hz.load(relaxed), player.beat_hz.load(relaxed));
+    if (!table_) n = 0;
+    left = partial_sum(table_, player.left_phase, n);
+    right = partial_sum(table_, player.right_phase, n);
+}
+
+void HqFrame::operator()(std::int16_t& left, std::int16_t& right) {
+    std::int32_t l, r;
+    sums(l, r);
+    double volume = ramp_.next(player.volume.load(relaxed));
+    left = hq_sample(l, volume);
+    right = hq_sample(r, volume);
+}
+
 void advance_phases(Phase* bank, int count, double base, double offset) {
     if (count > phase_count) count = phase_count;
     for (int k = 0; k < count; ++k) {
@@ -51,17 +124,32 @@ void advance_phases(Phase* bank, int count, double base, double offset) {
     }
 }
 
+namespace {
+
+template <class Entry>
+std::int32_t sum_partials(const Entry* table, const Phase* bank, int count) {
+    if (count > phase_count) count = phase_count;
+    std::int32_t sum = 0;
+    for (int k = 0; k < count; ++k) {
+        auto index = static_cast<int>(bank[k].load(relaxed));
+        sum += divide_truncating(table[index], k);
+    }
+    return sum;
+}
+
+}  // namespace
+
+std::int32_t partial_sum(const std::int32_t* table, const Phase* bank, int count) {
+    return sum_partials(table, bank, count);
+}
+
+std::int32_t partial_sum(const std::int16_t* table, const Phase* bank, int count) {
+    return sum_partials(table, bank, count);
+}
+
 std::int32_t mix_channel(const std::int32_t* table, const Phase* bank, int count, double volume) {
     std::int32_t value = 128;
-    if (count > 0) {
-        if (count > phase_count) count = phase_count;
-        std::int32_t sum = 0;
-        for (int k = 0; k < count; ++k) {
-            auto index = static_cast<int>(bank[k].load(relaxed));
-            sum += table[index] / (1 << k);
-        }
-        value = sum / 2 + 128;
-    }
+    if (count > 0) value = partial_sum(table, bank, count) / 2 + 128;
     double v = std::floor(volume * static_cast<double>(value) / 100.0);
     // The sliders keep the volume in 0..100; anything else is clamped.
     if (!(v >= 0.0)) return 0;

@@ -59,6 +59,10 @@ struct PlayerState {
     char step_time_text[16] = "00:00";   // room past 600000 seconds
 
     // Synthesis state: the audio thread's, the color box reads entry 0.
+    bool hq = false;   // -hq: set before the audio thread starts
+    // Phase units per cycle: 11025, or the granted rate with -hq. The
+    // audio thread stores it before its first frame; the color box reads it.
+    std::atomic<double> phase_modulus{11025.0};
     const std::int32_t* sine_table = nullptr;
     std::atomic<double> left_phase[phase_count] = {};
     std::atomic<double> right_phase[phase_count] = {};

@@ -19,8 +19,9 @@ struct Answer {
 class TestDevice : public SoundDevice {
 public:
     struct Config {
-        Answer fragment, stereo, speed;
+        Answer fragment, format, stereo, speed;
         std::size_t quit_after_bytes = 0;   // sets quit_audio once reached
+        bool present = true;                // false: no device was opened
     };
     struct Record {
         std::vector<std::pair<std::string, int>> requests;
@@ -31,6 +32,7 @@ public:
     TestDevice(Config c, Record& r) : config_(c), record_(r) {}
 
     int set_fragment(int* v) override { return answer("SNDCTL_DSP_SETFRAGMENT", config_.fragment, v); }
+    int set_format(int* v) override { return answer("SNDCTL_DSP_SETFMT", config_.format, v); }
     int set_stereo(int* v) override { return answer("SNDCTL_DSP_STEREO", config_.stereo, v); }
     int set_speed(int* v) override { return answer("SNDCTL_DSP_SPEED", config_.speed, v); }
     long write(const void* data, std::size_t size) override {
@@ -42,6 +44,7 @@ public:
         return static_cast<long>(size);
     }
     bool may_run_ahead() const override { return false; }
+    bool present() const override { return config_.present; }
 
 private:
     int answer(const char* name, const Answer& a, int* v) {

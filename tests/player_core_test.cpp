@@ -17,6 +17,8 @@
 #include "player_reset.h"
 #include "test_device.h"
 
+#include <sys/soundcard.h>
+
 namespace {
 
 struct Frame {
@@ -395,4 +397,235 @@ TEST(ColorBox, DistanceAndColour) {
         Rgb c = color_for_distance(d);
         EXPECT_LE(std::abs(c.red + c.green - 65535), 1) << d;
     }
+}
+
+// ---- the high-quality stream ----
+
+TEST(PlayerOptions, HighQuality) {
+    auto parse = [](std::vector<const char*> args) {
+        std::vector<char*> argv{const_cast<char*>("ambrise")};
+        for (const char* a : args) argv.push_back(const_cast<char*>(a));
+        return parse_options(static_cast<int>(argv.size()), argv.data(), 3);
+    };
+    EXPECT_FALSE(parse({}).hq);
+    EXPECT_TRUE(parse({"-hq"}).hq);
+    Options o = parse({"-HQ", "-harmonics", "5", "a.seq"});
+    EXPECT_TRUE(o.hq);
+    EXPECT_EQ(o.harmonics, 5);
+    EXPECT_STREQ(o.sequence, "a.seq");
+    o = parse({"-colorbox", "-Hq"});   // a word without a number: no size
+    EXPECT_TRUE(o.hq);
+    EXPECT_EQ(o.colorbox_width, 640);
+    EXPECT_EQ(parse({"-hqx"}).result, Options::Unknown);
+    EXPECT_EQ(parse({"-h"}).result, Options::Help);
+    EXPECT_FALSE(parse({"a.seq", "-hq"}).hq);
+}
+
+namespace {
+
+// The table entry the high-quality stream reads, from its definition.
+std::int32_t hq_entry(unsigned n, double phase) {
+    return static_cast<std::int32_t>(std::lround(32767.0 * std::sin(2 * M_PI * std::floor(phase) / n)));
+}
+
+struct HqFrames {
+    std::vector<std::int16_t> table;
+    HqFrame frame;
+    explicit HqFrames(unsigned rate) : table(make_hq_table(rate)), frame(table.data(), rate) {}
+    Frame operator()() {
+        std::int16_t l, r;
+        frame(l, r);
+        return {l, r};
+    }
+};
+
+}  // namespace
+
+TEST(PlayerHq, Table) {
+    for (unsigned n : {44100u, 48000u, 8000u, 11025u, 7u}) {
+        auto t = make_hq_table(n);
+        ASSERT_EQ(t.size(), n);
+        long long sum = 0;
+        for (unsigned i = 0; i < n; ++i) {
+            sum += t[i];
+            ASSERT_LE(std::abs(t[i] - hq_entry(n, i)), 1) << n << " " << i;
+            if (i > 0) {
+                ASSERT_EQ(t[i], -t[n - i]) << n << " " << i;
+            }
+        }
+        EXPECT_EQ(sum, 0) << n;
+        EXPECT_EQ(t[0], 0);
+        if (n % 4 == 0) {
+            EXPECT_EQ(*std::max_element(t.begin(), t.end()), 32767) << n;
+        }
+    }
+}
+
+TEST(PlayerHq, Frames) {
+    reset_player();
+    player.volume.store(100.0);
+    HqFrames f(44100);
+    // The defaults: left 300, 600 and 1200 Hz, right 310, 610 and 1210 Hz.
+    for (int k = 1; k <= 3; ++k) {
+        Frame got = f();
+        double lp = 300.0 * k, rp = 310.0 * k;
+        std::int32_t ls = hq_entry(44100, lp) + hq_entry(44100, 2 * lp) / 2 + hq_entry(44100, 4 * lp) / 4;
+        std::int32_t rs = hq_entry(44100, rp) + hq_entry(44100, 2 * rp - 10 * k) / 2 + hq_entry(44100, 4 * rp - 30 * k) / 4;
+        EXPECT_EQ(got, (Frame{ls / 2, rs / 2})) << k;
+    }
+    EXPECT_EQ(player.left_phase[2].load(), 3600.0);
+    EXPECT_EQ(player.right_phase[1].load(), 3 * 610.0);
+
+    // The rule: half the sum, truncated, then floored after the volume.
+    EXPECT_EQ(hq_sample(3, 50), 0);     // 1 * 0.5
+    EXPECT_EQ(hq_sample(-3, 50), -1);   // -1 * 0.5
+    EXPECT_EQ(hq_sample(65532, 100), 32766);
+    EXPECT_EQ(hq_sample(-65532, 100), -32766);
+    EXPECT_EQ(hq_sample(-65532, 1e9), -32768);   // clamped
+    EXPECT_EQ(hq_sample(1000, NAN), 0);
+    for (double v : {0.0, 0.5, 50.0, 100.0}) EXPECT_EQ(hq_sample(0, v), 0) << v;   // no midpoint
+
+    // Every partial at its exact frequency at any rate: rising zero crossings
+    // of one partial over one second, and no offset in its mean.
+    for (unsigned rate : {44100u, 48000u, 22050u}) {
+        reset_player();
+        player.volume.store(100.0);
+        player.harmonics.store(1);
+        player.base_hz.store(441.0);
+        HqFrames g(rate);
+        int crossings = 0;
+        long long sum = 0;
+        Frame prev = g();
+        for (unsigned i = 1; i <= rate; ++i) {
+            Frame cur = g();
+            crossings += prev.left < 0 && cur.left >= 0;
+            sum += cur.left;
+            prev = cur;
+        }
+        EXPECT_EQ(crossings, 441) << rate;
+        EXPECT_LE(std::llabs(sum), static_cast<long long>(rate) / 100) << rate;
+    }
+
+    // All ten partials count; with none, silence.
+    reset_player();
+    player.volume.store(100.0);
+    player.harmonics.store(0);
+    EXPECT_EQ(f(), (Frame{0, 0}));
+    HqFrame none(nullptr, 44100);
+    std::int16_t l = 1, r = 1;
+    player.harmonics.store(3);
+    none(l, r);
+    EXPECT_EQ(l, 0);
+    EXPECT_EQ(r, 0);
+}
+
+TEST(PlayerHq, VolumeRamp) {
+    VolumeRamp ramp(441);
+    EXPECT_EQ(ramp.next(50), 50);   // the first volume is taken as it is
+    EXPECT_EQ(ramp.next(50), 50);
+    // A new volume: equal steps, one a frame, landing on it at frame 441.
+    double prev = 50;
+    for (int i = 1; i <= 441; ++i) {
+        double v = ramp.next(50.5);
+        ASSERT_NEAR(v - prev, 0.5 / 441, 1e-12) << i;
+        prev = v;
+    }
+    EXPECT_EQ(prev, 50.5);
+    EXPECT_EQ(ramp.next(50.5), 50.5);
+    // A new volume during a glide glides on from where it stands.
+    for (int i = 0; i < 100; ++i) ramp.next(0);
+    double at = ramp.next(100);
+    double expected_step = (100 - (50.5 - 100 * 50.5 / 441)) / 441;
+    EXPECT_NEAR(at, 50.5 - 100 * 50.5 / 441 + expected_step, 1e-9);
+    for (int i = 1; i < 441; ++i) at = ramp.next(100);
+    EXPECT_EQ(at, 100);
+
+    // The frame glides too: after a jump of the volume the samples follow
+    // the ramp, not the jump.
+    reset_player();
+    player.volume.store(0.0);
+    HqFrames f(44100);
+    f();
+    player.volume.store(100.0);
+    for (int i = 1; i <= 441; ++i) {
+        Frame got = f();
+        double v = 100.0 * i / 441;
+        std::int32_t sum = partial_sum(f.table.data(), player.left_phase, 3);
+        ASSERT_NEAR(got.left, hq_sample(sum, v), 1) << i;
+    }
+}
+
+TEST(PlayerAudio, HighQualityStream) {
+    reset_player();
+    player.hq = true;
+    player.volume.store(100.0);
+    TestDevice::Config c;
+    c.quit_after_bytes = 2 * 44100 * 4;
+    AudioRun r = run_audio(c);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    using R = std::vector<std::pair<std::string, int>>;
+    EXPECT_EQ(r.record.requests, (R{{"SNDCTL_DSP_SETFRAGMENT", 0x00400008},
+                                    {"SNDCTL_DSP_SETFMT", AFMT_S16_LE},
+                                    {"SNDCTL_DSP_STEREO", 1},
+                                    {"SNDCTL_DSP_SPEED", 44100}}));
+    // Two seconds: two counts of 44100 frames, little-endian left then right.
+    ASSERT_EQ(r.record.bytes.size(), 2u * 44100 * 4);
+    EXPECT_EQ(player.step_seconds.load(), 2);
+    EXPECT_EQ(player.phase_modulus.load(), 44100.0);
+    player.phase_modulus.store(11025.0);
+    player.hq = false;
+    reset_player();
+    player.volume.store(100.0);
+    HqFrames f(44100);
+    for (std::size_t k = 0; k < 2 * 44100; ++k) {
+        Frame e = f();
+        const unsigned char* b = &r.record.bytes[4 * k];
+        ASSERT_EQ(static_cast<std::int16_t>(b[0] | b[1] << 8), e.left) << k;
+        ASSERT_EQ(static_cast<std::int16_t>(b[2] | b[3] << 8), e.right) << k;
+    }
+
+    // Another granted rate: a count takes that many frames.
+    reset_player();
+    player.hq = true;
+    TestDevice::Config other;
+    other.speed = {0, 0, 48000};
+    other.quit_after_bytes = 1;
+    r = run_audio(other);
+    EXPECT_EQ(r.record.bytes.size(), 48000u * 4);
+    EXPECT_EQ(player.phase_modulus.load(), 48000.0);
+
+    // No device at all: the same messages as ever, and the fallback rate.
+    reset_player();
+    TestDevice::Config none;
+    none.present = false;
+    none.fragment = none.format = none.stereo = none.speed = {-1, EBADF, -1};
+    none.quit_after_bytes = 1;
+    r = run_audio(none);
+    EXPECT_EQ(r.err, "SNDCTL_DSP_STEREO: Bad file descriptor\nSNDCTL_DSP_SPEED: Bad file descriptor\n"
+                     "ERROR:\aCannot set a sample rate\n");
+    EXPECT_EQ(r.out, "no stereo, might as well quit\n");
+    EXPECT_EQ(r.record.bytes.size(), 8000u * 4);
+
+    // A device without 16-bit samples plays the default stream.
+    reset_player();
+    TestDevice::Config bytes_only;
+    bytes_only.format = {0, 0, AFMT_U8};
+    bytes_only.quit_after_bytes = 1;
+    r = run_audio(bytes_only);
+    EXPECT_EQ(r.err, "16-bit samples refused: playing the default stream\n");
+    EXPECT_EQ(r.record.requests.back(), (std::pair<std::string, int>{"SNDCTL_DSP_SPEED", 11025}));
+    EXPECT_EQ(r.record.bytes.size(), 11025u * 2);
+    EXPECT_EQ(r.record.write_sizes[0], 1u);
+    EXPECT_EQ(player.phase_modulus.load(), 11025.0);
+    player.hq = false;
+}
+
+TEST(ColorBox, ModulusInForce) {
+    EXPECT_DOUBLE_EQ(phase_distance(0, 22050, 0, 44100), 0.5);
+    EXPECT_DOUBLE_EQ(phase_distance(43000, 100, 0.25, 44100), (9925.0 - 100) / 44100);   // shifted to 9925
+    player.phase_modulus.store(44100.0);
+    EXPECT_DOUBLE_EQ(phase_distance(0, 11025, 0), 0.25);
+    player.phase_modulus.store(11025.0);
+    EXPECT_DOUBLE_EQ(phase_distance(0, 11025, 0), 0.0);
 }

@@ -1,5 +1,6 @@
-// Reads a capture of the player's output (unsigned 8-bit stereo at 11025
-// frames per second) and checks or measures it.
+// Reads a capture of the player's output and checks or measures it. The
+// default stream is unsigned 8-bit stereo at 11025 frames per second; the
+// high-quality one (-hq) signed 16-bit little-endian stereo at RATE.
 //   stream_check match CAPTURE VOLUME HARMONICS BASE BEAT
 //       the first frame from which the stream is exactly the bank's frames
 //       at that volume (frame k after k + 1 advances), and how many follow
@@ -10,10 +11,13 @@
 //   stream_check phase CAPTURE HZ
 //       over the last second, how far the right channel's tone at HZ runs
 //       ahead of the left one's, in cycles from 0 to below 1
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <unistd.h>
 #include <vector>
 
 #include "oscillator.h"
@@ -112,9 +116,239 @@ int phase(const std::vector<unsigned char>& s, double hz) {
     return 0;
 }
 
+// The expected high-quality frames, frame k after k + 1 advances, at a
+// given volume (no ramp: the volume in force from the first frame).
+struct HqExpect {
+    std::vector<std::int16_t> table;
+    HqFrame frame;
+    HqExpect(int harmonics, double base, double beat, unsigned rate)
+        : table(make_hq_table(rate)), frame(table.data(), rate) {
+        for (int k = 0; k < phase_count; ++k) {
+            player.left_phase[k].store(0.0);
+            player.right_phase[k].store(0.0);
+        }
+        player.harmonics.store(harmonics);
+        player.base_hz.store(base);
+        player.beat_hz.store(beat);
+    }
+    // The signed sums of the next frame.
+    void next(std::int32_t& left, std::int32_t& right) { frame.sums(left, right); }
+};
+
+std::vector<std::int16_t> samples16(const std::vector<unsigned char>& s) {
+    std::vector<std::int16_t> v(s.size() / 2);
+    for (std::size_t i = 0; i < v.size(); ++i)
+        v[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(s[2 * i] | (s[2 * i + 1] << 8)));
+    return v;
+}
+
+int hqmatch(const std::vector<unsigned char>& bytes, double volume, int harmonics, double base, double beat,
+            unsigned rate) {
+    auto s = samples16(bytes);
+    HqExpect e(harmonics, base, beat, rate);
+    std::size_t frames = s.size() / 2, first = frames;
+    for (std::size_t k = 0; k < frames; ++k) {
+        std::int32_t l, r;
+        e.next(l, r);
+        bool same = hq_sample(l, volume) == s[2 * k] && hq_sample(r, volume) == s[2 * k + 1];
+        if (!same)
+            first = frames;
+        else if (first == frames)
+            first = k;
+    }
+    std::printf("%zu %zu\n", first, frames - first);
+    return 0;
+}
+
+// Frequency from the zero crossings of one channel, interpolated between
+// the samples on either side, and the mean.
+int hqstats(const std::vector<unsigned char>& bytes, unsigned rate, std::size_t from, std::size_t count) {
+    auto s = samples16(bytes);
+    if ((from + count) * 2 > s.size()) {
+        std::fprintf(stderr, "the capture holds %zu frames\n", s.size() / 2);
+        return 1;
+    }
+    for (int c = 0; c < 2; ++c) {
+        double sum = 0, first = -1, last = -1;
+        long rising = 0;
+        for (std::size_t i = from; i < from + count; ++i) {
+            double x = s[2 * i + c];
+            sum += x;
+            if (i > from) {
+                double p = s[2 * (i - 1) + c];
+                if (p < 0 && x >= 0) {   // a rising crossing between i - 1 and i
+                    double t = static_cast<double>(i - 1) + (-p) / (x - p);
+                    if (first < 0) first = t;
+                    last = t;
+                    ++rising;
+                }
+            }
+        }
+        double hz = rising > 1 ? static_cast<double>(rising - 1) * rate / (last - first) : 0;
+        std::printf("%s mean %.3f frequency %.3f\n", c ? "right" : "left", sum / static_cast<double>(count), hz);
+    }
+    return 0;
+}
+
+int hqfade(const std::vector<unsigned char>& bytes, int harmonics, double base, double beat, unsigned rate) {
+    auto s = samples16(bytes);
+    HqExpect e(harmonics, base, beat, rate);
+    std::size_t frames = s.size() / 2;
+    int largest_step = 0;
+    double largest_jump = 0;
+    std::size_t jump_at = 0;
+    // The volumes each sample allows: floor(half v / 100) = s gives
+    // v in [100 s / half, 100 (s + 1) / half) for half > 0, mirrored below.
+    double lo[2] = {0, 0}, hi[2] = {0, 0};
+    bool known[2] = {false, false};
+    for (std::size_t k = 0; k < frames; ++k) {
+        std::int32_t sums[2];
+        e.next(sums[0], sums[1]);
+        for (int c = 0; c < 2; ++c) {
+            int x = s[2 * k + c];
+            if (k > 0) largest_step = std::max(largest_step, std::abs(x - s[2 * (k - 1) + c]));
+            double half = sums[c] / 2;
+            if (std::fabs(half) < 8192) {
+                known[c] = false;
+                continue;
+            }
+            double a = 100.0 * x / half, b = 100.0 * (x + 1) / half;
+            double l = std::min(a, b), h = std::max(a, b);
+            if (known[c] && std::max(l - hi[c], lo[c] - h) > largest_jump) {
+                largest_jump = std::max(l - hi[c], lo[c] - h);
+                jump_at = k;
+            }
+            lo[c] = l;
+            hi[c] = h;
+            known[c] = true;
+        }
+    }
+    std::printf("%d %.6f %zu\n", largest_step, largest_jump, jump_at);
+    return 0;
+}
+
+int compare(const std::vector<unsigned char>& produced, const std::vector<unsigned char>& monitor, std::size_t fb,
+            long limit, long from) {
+    // Find a stretch of the produced stream from its middle in the monitor.
+    std::size_t pf = produced.size() / fb, mf = monitor.size() / fb, probe = 4096;
+    if (pf < 2 * probe || mf < probe) {
+        std::printf("too short\n");
+        return 1;
+    }
+    std::size_t at = pf / 2;
+    long offset = 0;   // monitor frame = produced frame + offset
+    bool found = false;
+    for (std::size_t m = 0; m + probe <= mf && !found; ++m)
+        if (std::memcmp(&monitor[m * fb], &produced[at * fb], probe * fb) == 0) {
+            offset = static_cast<long>(m) - static_cast<long>(at);
+            found = true;
+        }
+    if (!found) {
+        std::printf("not found\n");
+        return 1;
+    }
+    long begin = std::max(0L, -offset), end = std::min(static_cast<long>(pf), static_cast<long>(mf) - offset);
+    if (limit > 0) end = std::min(end, limit);
+    begin = std::max(begin, from);
+    long differ = 0, run = 0, longest = 0, first_differ = -1;
+    for (long p = begin; p < end; ++p) {
+        bool same = std::memcmp(&produced[static_cast<std::size_t>(p) * fb],
+                                &monitor[static_cast<std::size_t>(p + offset) * fb], fb) == 0;
+        run = same ? 0 : run + 1;
+        differ += !same;
+        longest = std::max(longest, run);
+        if (!same && first_differ < 0) first_differ = p;
+    }
+    std::printf("offset %ld first %ld frames %ld differ %ld longest %ld at %ld\n", offset, begin, end - begin, differ,
+                longest, first_differ);
+    return 0;
+}
+
+// Silence inside a recording: the longest run of all-zero frames between
+// its first and its last sounding frame.
+int gaps(const std::vector<unsigned char>& rec, std::size_t fb) {
+    std::size_t frames = rec.size() / fb;
+    auto silent = [&](std::size_t k) {
+        for (std::size_t i = 0; i < fb; ++i)
+            if (rec[k * fb + i]) return false;
+        return true;
+    };
+    std::size_t first = 0, last = frames;
+    while (first < frames && silent(first)) ++first;
+    while (last > first && silent(last - 1)) --last;
+    std::size_t run = 0, longest = 0;
+    for (std::size_t k = first; k < last; ++k) {
+        run = silent(k) ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    std::printf("%zu %zu %zu\n", first, last - first, longest);
+    return 0;
+}
+
+double now() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+double wall() {
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Follows a growing capture of a steady level until a frame differs. Prints the
+// frames present when it started, the first sounding frame and the wall
+// time (seconds since the epoch) at which that frame was there.
+int wait_sound(const char* path, std::size_t fb) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) return 2;
+    double start = now();
+    std::fseek(f, 0, SEEK_END);
+    long present = std::ftell(f) / static_cast<long>(fb);
+    std::vector<unsigned char> frame(fb), silence(fb, 0);
+    // The steady level is the last frame there, or else silence.
+    if (present > 0) {
+        std::fseek(f, (present - 1) * static_cast<long>(fb), SEEK_SET);
+        if (std::fread(silence.data(), 1, fb, f) != fb) return 2;
+    }
+    std::fseek(f, present * static_cast<long>(fb), SEEK_SET);
+    long index = present;
+    while (now() - start < 20) {
+        if (std::fread(frame.data(), 1, fb, f) == fb) {
+            if (frame != silence) {
+                std::printf("%ld %ld %.6f\n", present, index, wall());
+                return 0;
+            }
+            ++index;
+        } else {
+            std::clearerr(f);
+            usleep(200);
+        }
+    }
+    std::printf("silent\n");
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 8 && std::strcmp(argv[1], "hqmatch") == 0)
+        return hqmatch(read_file(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), std::atof(argv[5]),
+                       std::atof(argv[6]), static_cast<unsigned>(std::atoi(argv[7])));
+    if (argc == 6 && std::strcmp(argv[1], "hqstats") == 0)
+        return hqstats(read_file(argv[2]), static_cast<unsigned>(std::atoi(argv[3])),
+                       static_cast<std::size_t>(std::atol(argv[4])), static_cast<std::size_t>(std::atol(argv[5])));
+    if (argc == 7 && std::strcmp(argv[1], "hqfade") == 0)
+        return hqfade(read_file(argv[2]), std::atoi(argv[3]), std::atof(argv[4]), std::atof(argv[5]),
+                      static_cast<unsigned>(std::atoi(argv[6])));
+    if (argc >= 5 && argc <= 7 && std::strcmp(argv[1], "compare") == 0)
+        return compare(read_file(argv[2]), read_file(argv[3]), static_cast<std::size_t>(std::atoi(argv[4])),
+                       argc >= 6 ? std::atol(argv[5]) : 0, argc == 7 ? std::atol(argv[6]) : 0);
+    if (argc == 4 && std::strcmp(argv[1], "gaps") == 0)
+        return gaps(read_file(argv[2]), static_cast<std::size_t>(std::atoi(argv[3])));
+    if (argc == 4 && std::strcmp(argv[1], "wait-sound") == 0)
+        return wait_sound(argv[2], static_cast<std::size_t>(std::atoi(argv[3])));
     if (argc == 7 && std::strcmp(argv[1], "match") == 0)
         return match(read_file(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), std::atof(argv[5]),
                      std::atof(argv[6]));
@@ -126,5 +360,6 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "phase") == 0) return phase(read_file(argv[2]), std::atof(argv[3]));
     std::fprintf(stderr,
                  "usage: stream_check match CAPTURE VOLUME HARMONICS BASE BEAT | peaks CAPTURE [WINDOW] | phase CAPTURE HZ\n");
+    std::fprintf(stderr, "usage: stream_check match|peaks|hqmatch|hqstats|hqfade|compare|wait-sound ...\n");
     return 2;
 }

@@ -74,9 +74,10 @@ struct DefaultStream {
     static constexpr unsigned frame_bytes = 2;
     static constexpr unsigned pace_frames = 256;
     const std::int32_t* table;
+    seq::Listening listening;
     void play_frame(SoundDevice& dev) {
         unsigned char left, right;
-        compute_frame(table, left, right);
+        compute_frame(table, listening, left, right);
         dev.write(&left, 1);
         dev.write(&right, 1);
     }
@@ -186,6 +187,6 @@ void* audio_thread_main(void*) {
     if (setup.hq)
         play(*dev, HqStream{HqFrame(hq_table, rate)}, rate, static_cast<int>(rate));
     else
-        play(*dev, DefaultStream{table}, rate, default_count);
+        play(*dev, DefaultStream{table, {}}, rate, default_count);
     return nullptr;
 }

@@ -89,8 +89,9 @@ void PhaseStepper::advance(Phase* bank, int count, double base, double offset) {
     }
 }
 
-std::int16_t hq_sample(std::int32_t sum, double volume) {
-    std::int32_t half = sum / 2;
+std::int16_t hq_sample(std::int32_t sum, double volume) { return hq_level(sum / 2, volume); }
+
+std::int16_t hq_level(std::int32_t half, double volume) {
     double v = std::floor(static_cast<double>(half) * volume / 100.0);
     // The sliders keep the volume in 0..100; anything else is clamped.
     if (!(v == v)) return 0;
@@ -112,8 +113,16 @@ void HqFrame::operator()(std::int16_t& left, std::int16_t& right) {
     std::int32_t l, r;
     sums(l, r);
     double volume = ramp_.next(player.volume.load(relaxed));
-    left = hq_sample(l, volume);
-    right = hq_sample(r, volume);
+    load_listening(listening_);
+    if (listening_.plain()) {
+        left = hq_sample(l, volume);
+        right = hq_sample(r, volume);
+        return;
+    }
+    std::int32_t half_left = l / 2, half_right = r / 2;
+    listening_.shape(half_left, half_right, player.beat_hz.load(relaxed), rate_, 32767);
+    left = hq_level(half_left, volume);
+    right = hq_level(half_right, volume);
 }
 
 void advance_phases(Phase* bank, int count, double base, double offset) {
@@ -148,8 +157,12 @@ std::int32_t partial_sum(const std::int16_t* table, const Phase* bank, int count
 }
 
 std::int32_t mix_channel(const std::int32_t* table, const Phase* bank, int count, double volume) {
-    std::int32_t value = 128;
-    if (count > 0) value = partial_sum(table, bank, count) / 2 + 128;
+    return default_sample(count > 0 ? partial_sum(table, bank, count) / 2 : 0, volume);
+}
+
+std::int32_t default_sample(std::int32_t half, double volume) {
+    // Widened: with noise the half sum may lie anywhere in its range.
+    auto value = static_cast<std::int64_t>(half) + 128;
     double v = std::floor(volume * static_cast<double>(value) / 100.0);
     // The sliders keep the volume in 0..100; anything else is clamped.
     if (!(v >= 0.0)) return 0;
@@ -164,4 +177,35 @@ void compute_frame(const std::int32_t* table, unsigned char& left, unsigned char
     if (!table) n = 0;
     left = static_cast<unsigned char>(mix_channel(table, player.left_phase, n, player.volume.load(relaxed)));
     right = static_cast<unsigned char>(mix_channel(table, player.right_phase, n, player.volume.load(relaxed)));
+}
+
+void load_listening(seq::Listening& listening) {
+    int mode = player.listen_mode.load(relaxed);
+    int colour = player.noise_colour.load(relaxed);
+    listening.mode = mode >= 0 && mode <= static_cast<int>(seq::ListenMode::Isochronic) ? static_cast<seq::ListenMode>(mode)
+                                                                                      : seq::ListenMode::Binaural;
+    listening.colour = colour >= 0 && colour <= static_cast<int>(seq::NoiseColour::Brown)
+                           ? static_cast<seq::NoiseColour>(colour)
+                           : seq::NoiseColour::Off;
+    listening.level = seq::noise_level(player.noise_level.load(relaxed));
+}
+
+void compute_frame(const std::int32_t* table, seq::Listening& listening, unsigned char& left, unsigned char& right) {
+    load_listening(listening);
+    if (listening.plain()) {
+        compute_frame(table, left, right);
+        return;
+    }
+    int n = player.harmonics.load(relaxed);
+    double base = player.base_hz.load(relaxed), beat = player.beat_hz.load(relaxed);
+    advance_phases(player.left_phase, n, base, 0.0);
+    advance_phases(player.right_phase, n, base, beat);
+    if (!table) n = 0;
+    std::int32_t half_left = n > 0 ? partial_sum(table, player.left_phase, n) / 2 : 0;
+    std::int32_t half_right = n > 0 ? partial_sum(table, player.right_phase, n) / 2 : 0;
+    // Phases count 11025 to the second in this stream, and so does the pulse.
+    listening.shape(half_left, half_right, beat, phase_modulus, 127);
+    double volume = player.volume.load(relaxed);
+    left = static_cast<unsigned char>(default_sample(half_left, volume));
+    right = static_cast<unsigned char>(default_sample(half_right, volume));
 }

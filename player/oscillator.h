@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "listening.h"
+
 constexpr double phase_modulus = 11025.0;
 
 // One cycle in N entries of amplitude 127, allocated with at least 11025
@@ -34,6 +36,19 @@ std::int32_t partial_sum(const std::int32_t* table, const Phase* bank, int count
 // advanced, then left and right mixed. Without a table (it could not be
 // allocated) the frame is the rest level, silence.
 void compute_frame(const std::int32_t* table, unsigned char& left, unsigned char& right);
+
+// The same frame with the noise and listening mode of the shared state,
+// applied to each channel's signed half sum before the midpoint; the
+// listening record carries the noise generators and pulse envelope from
+// frame to frame. While plain, the frame is exactly the one above.
+void compute_frame(const std::int32_t* table, seq::Listening& listening, unsigned char& left, unsigned char& right);
+
+// The default stream's sample for a signed half sum: the midpoint 128
+// added, scaled by the volume, kept within 0..255.
+std::int32_t default_sample(std::int32_t half, double volume);
+
+// Copies the noise and mode of the shared state into a listening record.
+void load_listening(seq::Listening& listening);
 
 // ---- the high-quality stream ----
 
@@ -67,6 +82,8 @@ private:
 
 // floor(sum / 2 * volume / 100) with no midpoint, kept within 16 bits.
 std::int16_t hq_sample(std::int32_t sum, double volume);
+// The same for a half sum that is already halved (and shaped).
+std::int16_t hq_level(std::int32_t half, double volume);
 
 // Reaches each new volume by equal steps, one per frame, over `frames`
 // frames (10 ms of the rate), instead of jumping to it.
@@ -103,7 +120,8 @@ public:
         : table_(table),
           left_(static_cast<double>(rate)),
           right_(static_cast<double>(rate)),
-          ramp_(rate >= 100 ? rate / 100 : 1) {}
+          ramp_(rate >= 100 ? rate / 100 : 1),
+          rate_(static_cast<double>(rate)) {}
     void operator()(std::int16_t& left, std::int16_t& right);
     // The first half of a frame: both banks advanced, each channel's signed
     // sum of partials.
@@ -113,4 +131,6 @@ private:
     const std::int16_t* table_;
     PhaseStepper left_, right_;
     VolumeRamp ramp_;
+    double rate_;
+    seq::Listening listening_;
 };

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -628,4 +629,82 @@ TEST(ColorBox, ModulusInForce) {
     EXPECT_DOUBLE_EQ(phase_distance(0, 11025, 0), 0.25);
     player.phase_modulus.store(11025.0);
     EXPECT_DOUBLE_EQ(phase_distance(0, 11025, 0), 0.0);
+}
+
+// Noise and listening modes in both streams: the plain settings give the
+// frames without them; monaural makes the channels one; noise stays within
+// its level of the stream's full scale; isochronic pulses fall silent.
+TEST(PlayerListening, BothStreams) {
+    std::vector<std::int32_t> table = make_sine_table(11025);
+    auto default_frames = [&](int count) {
+        seq::Listening listening;
+        std::vector<Frame> out;
+        for (int i = 0; i < count; ++i) {
+            unsigned char l, r;
+            compute_frame(table.data(), listening, l, r);
+            out.push_back({l, r});
+        }
+        return out;
+    };
+    auto plain_frames = [&](int count) {
+        std::vector<Frame> out;
+        for (int i = 0; i < count; ++i) out.push_back(frame(table.data()));
+        return out;
+    };
+    auto hq_frames = [&](int count) {
+        HqFrames f(44100);
+        std::vector<Frame> out;
+        for (int i = 0; i < count; ++i) out.push_back(f());
+        return out;
+    };
+
+    reset_player();
+    player.volume.store(100.0);
+    std::vector<Frame> plain = plain_frames(2000);
+    reset_player();
+    player.volume.store(100.0);
+    EXPECT_EQ(default_frames(2000), plain);
+
+    // Monaural.
+    reset_player();
+    player.volume.store(100.0);
+    player.listen_mode.store(static_cast<int>(seq::ListenMode::Monaural));
+    for (const Frame& f : default_frames(2000)) ASSERT_EQ(f.left, f.right);
+    reset_player();
+    player.volume.store(100.0);
+    player.listen_mode.store(static_cast<int>(seq::ListenMode::Monaural));
+    for (const Frame& f : hq_frames(2000)) ASSERT_EQ(f.left, f.right);
+
+    // White noise alone at 40 %: within 40 % of full scale, around the
+    // stream's rest level, and different in the two ears.
+    for (bool hq : {false, true}) {
+        reset_player();
+        player.volume.store(100.0);
+        player.harmonics.store(0);
+        player.noise_colour.store(static_cast<int>(seq::NoiseColour::White));
+        player.noise_level.store(40.0);
+        std::vector<Frame> frames = hq ? hq_frames(20000) : default_frames(20000);
+        int rest = hq ? 0 : 128, full = hq ? 32767 : 127, differ = 0, peak = 0;
+        for (const Frame& f : frames) {
+            peak = std::max({peak, std::abs(f.left - rest), std::abs(f.right - rest)});
+            differ += f.left != f.right;
+        }
+        EXPECT_LE(peak, 0.4 * full + 1) << hq;
+        EXPECT_GT(peak, 0.3 * full) << hq;
+        EXPECT_GT(differ, 15000) << hq;
+    }
+
+    // Isochronic at 10 Hz in the high-quality stream: the left tone in
+    // both ears, silent for a stretch of every cycle.
+    reset_player();
+    player.volume.store(100.0);
+    player.listen_mode.store(static_cast<int>(seq::ListenMode::Isochronic));
+    std::vector<Frame> pulses = hq_frames(44100);
+    int silent = 0;
+    for (const Frame& f : pulses) {
+        ASSERT_EQ(f.left, f.right);
+        silent += f.left == 0;
+    }
+    EXPECT_GT(silent, 44100 * 2 / 5);
+    EXPECT_LT(silent, 44100 * 3 / 5);
 }

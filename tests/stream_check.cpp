@@ -8,6 +8,11 @@
 //       per window of WINDOW frames (default 11025, one second): its start
 //       in seconds, the strongest frequency of each channel (1 Hz steps,
 //       20..1500 Hz) and the mean level
+//   stream_check listen CAPTURE RATE
+//       the high-quality stream's listening state, in runs of tenths of a
+//       second: "binaural", "monaural" (both ears the same) or "noise"
+//       (the ears differ from frame to frame), each with its start and
+//       length in seconds
 //   stream_check phase CAPTURE HZ
 //       over the last second, how far the right channel's tone at HZ runs
 //       ahead of the left one's, in cycles from 0 to below 1
@@ -16,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <ctime>
 #include <unistd.h>
 #include <vector>
@@ -330,6 +336,41 @@ int wait_sound(const char* path, std::size_t fb) {
     return 1;
 }
 
+// Each tenth of a second is classed by the difference of the two ears: zero
+// throughout is monaural; a smooth difference is the binaural pair's;
+// a difference that jumps from frame to frame is independent noise.
+int listen(const std::vector<unsigned char>& bytes, unsigned rate) {
+    auto s = samples16(bytes);
+    std::size_t window = rate / 10, frames = s.size() / 2;
+    std::string current;
+    std::size_t start = 0;
+    auto report = [&](std::size_t end) {
+        if (!current.empty())
+            std::printf("%s %.1f %.1f\n", current.c_str(), static_cast<double>(start) / rate,
+                        static_cast<double>(end - start) / rate);
+    };
+    for (std::size_t w = 0; w + window <= frames; w += window) {
+        std::size_t same = 0;
+        double rough = 0;
+        for (std::size_t i = w; i < w + window; ++i) {
+            same += s[2 * i] == s[2 * i + 1];
+            if (i >= w + 2) {
+                double d0 = s[2 * i] - s[2 * i + 1], d1 = s[2 * i - 2] - s[2 * i - 1], d2 = s[2 * i - 4] - s[2 * i - 3];
+                rough += std::fabs(d0 - 2 * d1 + d2);
+            }
+        }
+        rough /= static_cast<double>(window - 2);
+        std::string state = same == window ? "monaural" : rough > 2000 ? "noise" : "binaural";
+        if (state != current) {
+            report(w);
+            current = state;
+            start = w;
+        }
+    }
+    report(frames - frames % window);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -358,6 +399,8 @@ int main(int argc, char** argv) {
         return peaks(read_file(argv[2]), static_cast<std::size_t>(window));
     }
     if (argc == 4 && std::strcmp(argv[1], "phase") == 0) return phase(read_file(argv[2]), std::atof(argv[3]));
+    if (argc == 4 && std::strcmp(argv[1], "listen") == 0)
+        return listen(read_file(argv[2]), static_cast<unsigned>(std::atoi(argv[3])));
     std::fprintf(stderr,
                  "usage: stream_check match CAPTURE VOLUME HARMONICS BASE BEAT | peaks CAPTURE [WINDOW] | phase CAPTURE HZ\n");
     std::fprintf(stderr, "usage: stream_check match|peaks|hqmatch|hqstats|hqfade|compare|wait-sound ...\n");

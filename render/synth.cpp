@@ -128,46 +128,136 @@ inline void store(unsigned char* p, std::uint32_t l, std::uint32_t r) {
     std::memcpy(p, bytes, 4);
 }
 
-// One block with N partials; N is a constant so that the weights divide by
-// constants.
+// What a channel's block depends on besides its phases: equal keys and
+// equal phases give the same samples, wraps and following phases.
+struct ChannelKey {
+    int n = -1;
+    bool clean = false;
+    double volume = 0, base = 0, offset = 0;
+    bool operator==(const ChannelKey& o) const {
+        return n == o.n && clean == o.clean && std::memcmp(&volume, &o.volume, sizeof volume) == 0 &&
+               std::memcmp(&base, &o.base, sizeof base) == 0 && std::memcmp(&offset, &o.offset, sizeof offset) == 0;
+    }
+};
+
+inline bool same_phases(const double* a, const double* b, int n) {
+    return std::memcmp(a, b, sizeof(double) * static_cast<std::size_t>(n)) == 0;
+}
+
+// The last blocks of one channel, kept so that a channel whose phases come
+// back bit for bit to where they were some blocks earlier repeats those
+// blocks instead of computing them again. Whole-hertz steps bring every
+// phase back within a second; a phase that comes back is the proof, so
+// nothing is assumed about the steps.
+class ChannelCycle {
+public:
+    static constexpr int max_blocks = blocks_per_second;
+
+    // The recorded block that this state starts, or -1: then the caller
+    // renders into buffer() and hands the result to recorded().
+    int slot(const double* phase, const ChannelKey& key) {
+        int n = key.n;
+        if (!(key == key_)) {
+            key_ = key;
+            reset();
+        }
+        if (period_ > 0) {
+            if (same_phases(phase, pos_ == 0 ? start_ : after_[pos_ - 1], n)) return pos_;
+            reset();
+        }
+        if (recorded_ > 0 && !same_phases(phase, after_[recorded_ - 1], n)) reset();
+        if (recorded_ > 0 && same_phases(phase, start_, n)) {
+            period_ = recorded_;
+            pos_ = 0;
+            return 0;
+        }
+        if (recorded_ == max_blocks) reset();
+        if (recorded_ == 0) std::memcpy(start_, phase, sizeof(double) * static_cast<std::size_t>(n));
+        return -1;
+    }
+    std::uint16_t* buffer() { return samples_[recorded_]; }
+    void recorded(const double* phase, std::int64_t wraps) {
+        std::memcpy(after_[recorded_], phase, sizeof(double) * static_cast<std::size_t>(key_.n));
+        wraps_[recorded_] = wraps;
+        ++recorded_;
+    }
+    // Repeats recorded block i: its samples, wraps and following phases.
+    const std::uint16_t* repeat(int i, double* phase, std::int64_t& wraps) {
+        std::memcpy(phase, after_[i], sizeof(double) * static_cast<std::size_t>(key_.n));
+        wraps = wraps_[i];
+        pos_ = i + 1 == period_ ? 0 : i + 1;
+        return samples_[i];
+    }
+
+private:
+    void reset() { recorded_ = period_ = pos_ = 0; }
+
+    ChannelKey key_;
+    int recorded_ = 0, period_ = 0, pos_ = 0;
+    double start_[max_partials] = {};
+    double after_[max_blocks][max_partials] = {};
+    std::int64_t wraps_[max_blocks] = {};
+    std::uint16_t samples_[max_blocks][frames_per_block] = {};
+};
+
+ChannelCycle channel_cycles[2];
+
+// One channel's block the plain way, partial by partial: the path for any
+// step and any phase.
+template <int N, class Mode>
+std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out, const std::uint16_t* levels,
+                           const LevelCache<Mode>& cache, double volume) {
+    double x[N];   // a local, so that the stores cannot be taken to alias it
+    for (int k = 0; k < N; ++k) x[k] = phase[k];
+    std::int64_t wraps = 0;
+    for (int f = 0; f < frames_per_block; ++f) {
+        std::int32_t sum = 0;
+#pragma GCC unroll 10
+        for (int k = 0; k < N; ++k) {
+            x[k] = wrap_phase(step[k] + x[k]);
+            sum += table[static_cast<int>(x[k])] / (k + 1);
+        }
+        if (levels) {
+            out[f] = levels[sum];
+            if constexpr (Mode::wraps) wraps += cache.wrapped(sum);
+        } else {
+            std::int32_t v = Mode::sample(half_of(sum), volume);
+            out[f] = static_cast<std::uint16_t>(v);
+            if constexpr (Mode::wraps) wraps += outside_word(v);
+        }
+    }
+    for (int k = 0; k < N; ++k) phase[k] = x[k];
+    return wraps;
+}
+
+// One block with N partials; N is a constant so that the loops unroll.
+// Each channel either repeats a block it recorded or is computed.
 template <int N, class Mode>
 void render_block(RenderState& s, unsigned char* out, double base, double beat) {
-    // Locals, so that the byte stores cannot be taken to alias the phases.
-    double step_left[N], step_right[N], left[N], right[N];
-    for (int k = 0; k < N; ++k) {
-        step_left[k] = power_of_two[k] * base + 0.0;
-        step_right[k] = power_of_two[k] * base + beat;
-        left[k] = s.left_phase[k];
-        right[k] = s.right_phase[k];
-    }
+    double* phase[2] = {s.left_phase, s.right_phase};
+    const double offset[2] = {0.0, beat};
     const double volume = s.volume;
     LevelCache<Mode>& cache = level_cache<Mode>;
     const std::uint16_t* levels = cache.lookup(volume, N);
+    const std::uint16_t* samples[2];
     std::int64_t wraps = 0;
-    for (int f = 0; f < frames_per_block; ++f) {
-        std::int32_t sum_left = 0, sum_right = 0;
-        // Unrolled, so that each weight divides by a constant.
-#pragma GCC unroll 10
-        for (int k = 0; k < N; ++k) {
-            left[k] = wrap_phase(step_left[k] + left[k]);
-            sum_left += table[static_cast<int>(left[k])] / (k + 1);
-            right[k] = wrap_phase(step_right[k] + right[k]);
-            sum_right += table[static_cast<int>(right[k])] / (k + 1);
-        }
-        if (levels) {
-            store(out + f * bytes_per_frame, levels[sum_left], levels[sum_right]);
-            if constexpr (Mode::wraps) wraps += cache.wrapped(sum_left) + cache.wrapped(sum_right);
+    for (int c = 0; c < 2; ++c) {
+        ChannelCycle& cycle = channel_cycles[c];
+        std::int64_t w = 0;
+        int i = cycle.slot(phase[c], ChannelKey{N, !Mode::wraps, volume, base, offset[c]});
+        if (i >= 0) {
+            samples[c] = cycle.repeat(i, phase[c], w);
         } else {
-            std::int32_t l = Mode::sample(half_of(sum_left), volume);
-            std::int32_t r = Mode::sample(half_of(sum_right), volume);
-            store(out + f * bytes_per_frame, static_cast<std::uint32_t>(l), static_cast<std::uint32_t>(r));
-            if constexpr (Mode::wraps) wraps += outside_word(l) + outside_word(r);
+            double step[N];
+            for (int k = 0; k < N; ++k) step[k] = power_of_two[k] * base + offset[c];
+            std::uint16_t* target = cycle.buffer();
+            w = channel_block<N, Mode>(phase[c], step, target, levels, cache, volume);
+            cycle.recorded(phase[c], w);
+            samples[c] = target;
         }
+        wraps += w;
     }
-    for (int k = 0; k < N; ++k) {
-        s.left_phase[k] = left[k];
-        s.right_phase[k] = right[k];
-    }
+    for (int f = 0; f < frames_per_block; ++f) store(out + f * bytes_per_frame, samples[0][f], samples[1][f]);
     if (wraps) {
         s.wraps.total += wraps;
         s.wraps.by_partials[N] += wraps;

@@ -1,5 +1,6 @@
 #include "synth.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -230,6 +231,20 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
     return wraps;
 }
 
+// A block's frames from its two channels' samples.
+void interleave(unsigned char* out, const std::uint16_t* left, const std::uint16_t* right) {
+    if constexpr (std::endian::native == std::endian::little) {
+        // The frame's bytes are the word's own: one copy per frame, which
+        // the compiler turns into vector stores.
+        for (int f = 0; f < frames_per_block; ++f) {
+            std::uint32_t frame = static_cast<std::uint32_t>(left[f]) | static_cast<std::uint32_t>(right[f]) << 16;
+            std::memcpy(out + f * bytes_per_frame, &frame, sizeof frame);
+        }
+    } else {
+        for (int f = 0; f < frames_per_block; ++f) store(out + f * bytes_per_frame, left[f], right[f]);
+    }
+}
+
 // One block with N partials; N is a constant so that the loops unroll.
 // Each channel either repeats a block it recorded or is computed.
 template <int N, class Mode>
@@ -257,7 +272,7 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
         }
         wraps += w;
     }
-    for (int f = 0; f < frames_per_block; ++f) store(out + f * bytes_per_frame, samples[0][f], samples[1][f]);
+    interleave(out, samples[0], samples[1]);
     if (wraps) {
         s.wraps.total += wraps;
         s.wraps.by_partials[N] += wraps;

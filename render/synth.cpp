@@ -203,9 +203,38 @@ private:
 
 ChannelCycle channel_cycles[2];
 
-// One channel's block the plain way, partial by partial: the path for any
-// step and any phase.
-template <int N, class Mode>
+// A phase after one step. Cycles 0 is the general rule for any step and
+// phase. With every phase inside the cycle and every step of 0 or more and
+// below Cycles cycles, the sum stays below Cycles + 1 cycles, where
+// subtracting a cycle where the sum reached one (twice for steps up to two
+// cycles) is exact and gives what the general rule gives, without its range
+// checks and division.
+template <int Cycles>
+inline double step_phase(double step, double x) {
+    if constexpr (Cycles == 0) {
+        return wrap_phase(step + x);
+    } else {
+        double y = step + x;
+        y = y >= modulus ? y - modulus : y;
+        if constexpr (Cycles == 2) y = y >= modulus ? y - modulus : y;
+        return y;
+    }
+}
+
+// The fewest cycles the steps of this block need (1 or 2), or 0 for the
+// general rule.
+template <int N>
+int cycles_needed(const double* phase, const double* step) {
+    int cycles = 1;
+    for (int k = 0; k < N; ++k) {
+        if (!(phase[k] >= 0.0 && phase[k] < modulus && step[k] >= 0.0 && step[k] < 2.0 * modulus)) return 0;
+        if (step[k] >= modulus) cycles = 2;
+    }
+    return cycles;
+}
+
+// One channel's block, partial by partial.
+template <int N, class Mode, int Cycles>
 std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out, const std::uint16_t* levels,
                            const LevelCache<Mode>& cache, double volume) {
     double x[N];   // a local, so that the stores cannot be taken to alias it
@@ -215,7 +244,7 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
         std::int32_t sum = 0;
 #pragma GCC unroll 10
         for (int k = 0; k < N; ++k) {
-            x[k] = wrap_phase(step[k] + x[k]);
+            x[k] = step_phase<Cycles>(step[k], x[k]);
             sum += table[static_cast<int>(x[k])] / (k + 1);
         }
         if (levels) {
@@ -266,7 +295,11 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
             double step[N];
             for (int k = 0; k < N; ++k) step[k] = power_of_two[k] * base + offset[c];
             std::uint16_t* target = cycle.buffer();
-            w = channel_block<N, Mode>(phase[c], step, target, levels, cache, volume);
+            switch (cycles_needed<N>(phase[c], step)) {
+                case 1: w = channel_block<N, Mode, 1>(phase[c], step, target, levels, cache, volume); break;
+                case 2: w = channel_block<N, Mode, 2>(phase[c], step, target, levels, cache, volume); break;
+                default: w = channel_block<N, Mode, 0>(phase[c], step, target, levels, cache, volume); break;
+            }
             cycle.recorded(phase[c], w);
             samples[c] = target;
         }

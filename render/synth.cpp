@@ -17,6 +17,10 @@ constexpr double power_of_two[max_partials] = {1, 2, 4, 8, 16, 32, 64, 128, 256,
 
 std::int32_t table[table_size];
 bool table_built = false;
+// Each partial's entries already divided by its weight, as the mix divides
+// them; from the second partial on they fit 16 bits, which keeps the tables
+// small. Row 0 stays unused: the first partial's weight is 1.
+std::int16_t weighted[max_partials][table_size];
 
 inline double wrap_phase(double x) { return seq::wrap_phase(x, modulus); }
 
@@ -245,7 +249,7 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
 #pragma GCC unroll 10
         for (int k = 0; k < N; ++k) {
             x[k] = step_phase<Cycles>(step[k], x[k]);
-            sum += table[static_cast<int>(x[k])] / (k + 1);
+            sum += k == 0 ? table[static_cast<int>(x[k])] : weighted[k][static_cast<int>(x[k])];
         }
         if (levels) {
             out[f] = levels[sum];
@@ -380,6 +384,8 @@ void build_sine_table() {
         table[i] = static_cast<std::int32_t>(std::floor(std::sin(angle) * 32768.0));
         angle += step;
     }
+    for (int k = 1; k < max_partials; ++k)
+        for (int i = 0; i < table_size; ++i) weighted[k][i] = static_cast<std::int16_t>(table[i] / (k + 1));
     table_built = true;
 }
 

@@ -212,7 +212,7 @@ ChannelCycle channel_cycles[2];
 // below Cycles cycles, the sum stays below Cycles + 1 cycles, where
 // subtracting a cycle where the sum reached one (twice for steps up to two
 // cycles) is exact and gives what the general rule gives, without its range
-// checks and division.
+// checks and remainder.
 template <int Cycles>
 inline double step_phase(double step, double x) {
     if constexpr (Cycles == 0) {

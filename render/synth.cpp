@@ -1,5 +1,6 @@
 #include "synth.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -16,6 +17,10 @@ constexpr double power_of_two[max_partials] = {1, 2, 4, 8, 16, 32, 64, 128, 256,
 
 std::int32_t table[table_size];
 bool table_built = false;
+// Each partial's entries already divided by its weight, as the mix divides
+// them; from the second partial on they fit 16 bits, which keeps the tables
+// small. Row 0 stays unused: the first partial's weight is 1.
+std::int16_t weighted[max_partials][table_size];
 
 inline double wrap_phase(double x) { return seq::wrap_phase(x, modulus); }
 
@@ -128,46 +133,183 @@ inline void store(unsigned char* p, std::uint32_t l, std::uint32_t r) {
     std::memcpy(p, bytes, 4);
 }
 
-// One block with N partials; N is a constant so that the weights divide by
-// constants.
+// What a channel's block depends on besides its phases: equal keys and
+// equal phases give the same samples, wraps and following phases.
+struct ChannelKey {
+    int n = -1;
+    bool clean = false;
+    double volume = 0, base = 0, offset = 0;
+    bool operator==(const ChannelKey& o) const {
+        return n == o.n && clean == o.clean && std::memcmp(&volume, &o.volume, sizeof volume) == 0 &&
+               std::memcmp(&base, &o.base, sizeof base) == 0 && std::memcmp(&offset, &o.offset, sizeof offset) == 0;
+    }
+};
+
+inline bool same_phases(const double* a, const double* b, int n) {
+    return std::memcmp(a, b, sizeof(double) * static_cast<std::size_t>(n)) == 0;
+}
+
+// The last blocks of one channel, kept so that a channel whose phases come
+// back bit for bit to where they were some blocks earlier repeats those
+// blocks instead of computing them again. Whole-hertz steps bring every
+// phase back within a second; a phase that comes back is the proof, so
+// nothing is assumed about the steps.
+class ChannelCycle {
+public:
+    static constexpr int max_blocks = blocks_per_second;
+
+    // The recorded block that this state starts, or -1: then the caller
+    // renders into buffer() and hands the result to recorded().
+    int slot(const double* phase, const ChannelKey& key) {
+        int n = key.n;
+        if (!(key == key_)) {
+            key_ = key;
+            reset();
+        }
+        if (period_ > 0) {
+            if (same_phases(phase, pos_ == 0 ? start_ : after_[pos_ - 1], n)) return pos_;
+            reset();
+        }
+        if (recorded_ > 0 && !same_phases(phase, after_[recorded_ - 1], n)) reset();
+        if (recorded_ > 0 && same_phases(phase, start_, n)) {
+            period_ = recorded_;
+            pos_ = 0;
+            return 0;
+        }
+        if (recorded_ == max_blocks) reset();
+        if (recorded_ == 0) std::memcpy(start_, phase, sizeof(double) * static_cast<std::size_t>(n));
+        return -1;
+    }
+    std::uint16_t* buffer() { return samples_[recorded_]; }
+    void recorded(const double* phase, std::int64_t wraps) {
+        std::memcpy(after_[recorded_], phase, sizeof(double) * static_cast<std::size_t>(key_.n));
+        wraps_[recorded_] = wraps;
+        ++recorded_;
+    }
+    // Repeats recorded block i: its samples, wraps and following phases.
+    const std::uint16_t* repeat(int i, double* phase, std::int64_t& wraps) {
+        std::memcpy(phase, after_[i], sizeof(double) * static_cast<std::size_t>(key_.n));
+        wraps = wraps_[i];
+        pos_ = i + 1 == period_ ? 0 : i + 1;
+        return samples_[i];
+    }
+
+private:
+    void reset() { recorded_ = period_ = pos_ = 0; }
+
+    ChannelKey key_;
+    int recorded_ = 0, period_ = 0, pos_ = 0;
+    double start_[max_partials] = {};
+    double after_[max_blocks][max_partials] = {};
+    std::int64_t wraps_[max_blocks] = {};
+    std::uint16_t samples_[max_blocks][frames_per_block] = {};
+};
+
+ChannelCycle channel_cycles[2];
+
+// A phase after one step. Cycles 0 is the general rule for any step and
+// phase. With every phase inside the cycle and every step of 0 or more and
+// below Cycles cycles, the sum stays below Cycles + 1 cycles, where
+// subtracting a cycle where the sum reached one (twice for steps up to two
+// cycles) is exact and gives what the general rule gives, without its range
+// checks and remainder.
+template <int Cycles>
+inline double step_phase(double step, double x) {
+    if constexpr (Cycles == 0) {
+        return wrap_phase(step + x);
+    } else {
+        double y = step + x;
+        y = y >= modulus ? y - modulus : y;
+        if constexpr (Cycles == 2) y = y >= modulus ? y - modulus : y;
+        return y;
+    }
+}
+
+// The fewest cycles the steps of this block need (1 or 2), or 0 for the
+// general rule.
+template <int N>
+int cycles_needed(const double* phase, const double* step) {
+    int cycles = 1;
+    for (int k = 0; k < N; ++k) {
+        if (!(phase[k] >= 0.0 && phase[k] < modulus && step[k] >= 0.0 && step[k] < 2.0 * modulus)) return 0;
+        if (step[k] >= modulus) cycles = 2;
+    }
+    return cycles;
+}
+
+// One channel's block, partial by partial.
+template <int N, class Mode, int Cycles>
+std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out, const std::uint16_t* levels,
+                           const LevelCache<Mode>& cache, double volume) {
+    double x[N];   // a local, so that the stores cannot be taken to alias it
+    for (int k = 0; k < N; ++k) x[k] = phase[k];
+    std::int64_t wraps = 0;
+    for (int f = 0; f < frames_per_block; ++f) {
+        std::int32_t sum = 0;
+#pragma GCC unroll 10
+        for (int k = 0; k < N; ++k) {
+            x[k] = step_phase<Cycles>(step[k], x[k]);
+            sum += k == 0 ? table[static_cast<int>(x[k])] : weighted[k][static_cast<int>(x[k])];
+        }
+        if (levels) {
+            out[f] = levels[sum];
+            if constexpr (Mode::wraps) wraps += cache.wrapped(sum);
+        } else {
+            std::int32_t v = Mode::sample(half_of(sum), volume);
+            out[f] = static_cast<std::uint16_t>(v);
+            if constexpr (Mode::wraps) wraps += outside_word(v);
+        }
+    }
+    for (int k = 0; k < N; ++k) phase[k] = x[k];
+    return wraps;
+}
+
+// A block's frames from its two channels' samples.
+void interleave(unsigned char* out, const std::uint16_t* left, const std::uint16_t* right) {
+    if constexpr (std::endian::native == std::endian::little) {
+        // The frame's bytes are the word's own: one copy per frame, which
+        // the compiler turns into vector stores.
+        for (int f = 0; f < frames_per_block; ++f) {
+            std::uint32_t frame = static_cast<std::uint32_t>(left[f]) | static_cast<std::uint32_t>(right[f]) << 16;
+            std::memcpy(out + f * bytes_per_frame, &frame, sizeof frame);
+        }
+    } else {
+        for (int f = 0; f < frames_per_block; ++f) store(out + f * bytes_per_frame, left[f], right[f]);
+    }
+}
+
+// One block with N partials; N is a constant so that the loops unroll.
+// Each channel either repeats a block it recorded or is computed.
 template <int N, class Mode>
 void render_block(RenderState& s, unsigned char* out, double base, double beat) {
-    // Locals, so that the byte stores cannot be taken to alias the phases.
-    double step_left[N], step_right[N], left[N], right[N];
-    for (int k = 0; k < N; ++k) {
-        step_left[k] = power_of_two[k] * base + 0.0;
-        step_right[k] = power_of_two[k] * base + beat;
-        left[k] = s.left_phase[k];
-        right[k] = s.right_phase[k];
-    }
+    double* phase[2] = {s.left_phase, s.right_phase};
+    const double offset[2] = {0.0, beat};
     const double volume = s.volume;
     LevelCache<Mode>& cache = level_cache<Mode>;
     const std::uint16_t* levels = cache.lookup(volume, N);
+    const std::uint16_t* samples[2];
     std::int64_t wraps = 0;
-    for (int f = 0; f < frames_per_block; ++f) {
-        std::int32_t sum_left = 0, sum_right = 0;
-        // Unrolled, so that each weight divides by a constant.
-#pragma GCC unroll 10
-        for (int k = 0; k < N; ++k) {
-            left[k] = wrap_phase(step_left[k] + left[k]);
-            sum_left += table[static_cast<int>(left[k])] / (k + 1);
-            right[k] = wrap_phase(step_right[k] + right[k]);
-            sum_right += table[static_cast<int>(right[k])] / (k + 1);
-        }
-        if (levels) {
-            store(out + f * bytes_per_frame, levels[sum_left], levels[sum_right]);
-            if constexpr (Mode::wraps) wraps += cache.wrapped(sum_left) + cache.wrapped(sum_right);
+    for (int c = 0; c < 2; ++c) {
+        ChannelCycle& cycle = channel_cycles[c];
+        std::int64_t w = 0;
+        int i = cycle.slot(phase[c], ChannelKey{N, !Mode::wraps, volume, base, offset[c]});
+        if (i >= 0) {
+            samples[c] = cycle.repeat(i, phase[c], w);
         } else {
-            std::int32_t l = Mode::sample(half_of(sum_left), volume);
-            std::int32_t r = Mode::sample(half_of(sum_right), volume);
-            store(out + f * bytes_per_frame, static_cast<std::uint32_t>(l), static_cast<std::uint32_t>(r));
-            if constexpr (Mode::wraps) wraps += outside_word(l) + outside_word(r);
+            double step[N];
+            for (int k = 0; k < N; ++k) step[k] = power_of_two[k] * base + offset[c];
+            std::uint16_t* target = cycle.buffer();
+            switch (cycles_needed<N>(phase[c], step)) {
+                case 1: w = channel_block<N, Mode, 1>(phase[c], step, target, levels, cache, volume); break;
+                case 2: w = channel_block<N, Mode, 2>(phase[c], step, target, levels, cache, volume); break;
+                default: w = channel_block<N, Mode, 0>(phase[c], step, target, levels, cache, volume); break;
+            }
+            cycle.recorded(phase[c], w);
+            samples[c] = target;
         }
+        wraps += w;
     }
-    for (int k = 0; k < N; ++k) {
-        s.left_phase[k] = left[k];
-        s.right_phase[k] = right[k];
-    }
+    interleave(out, samples[0], samples[1]);
     if (wraps) {
         s.wraps.total += wraps;
         s.wraps.by_partials[N] += wraps;
@@ -242,6 +384,8 @@ void build_sine_table() {
         table[i] = static_cast<std::int32_t>(std::floor(std::sin(angle) * 32768.0));
         angle += step;
     }
+    for (int k = 1; k < max_partials; ++k)
+        for (int i = 0; i < table_size; ++i) weighted[k][i] = static_cast<std::int16_t>(table[i] / (k + 1));
     table_built = true;
 }
 

@@ -1,0 +1,179 @@
+// The block renderer against the plain per-frame formulas: phases advanced
+// one frame at a time, one table lookup per partial, the sample rule of the
+// mode. Random runs of blocks, split into calls of every size, with the
+// steps that repeat (whole hertz), the fractional ones, the negative, the
+// huge and the non-finite, and two states taking turns.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "synth.h"
+
+using namespace render;
+
+namespace {
+
+struct MemorySink : FrameSink {
+    std::vector<unsigned char> bytes;
+    std::size_t used = 0;
+    unsigned char* room(std::size_t n) override {
+        bytes.resize(used + n);
+        return bytes.data() + used;
+    }
+    void commit(std::size_t n) override { used += n; }
+    bool failed() const override { return false; }
+};
+
+// The reference: the frame exactly as the formulas give it.
+struct Reference {
+    RenderState s;
+    std::vector<unsigned char> bytes;
+
+    void blocks(std::int64_t count, double base, double beat) {
+        int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
+        const std::int32_t* table = sine_table();
+        for (std::int64_t f = 0; f < count * frames_per_block; ++f) {
+            advance_phases(s.left_phase, n, base, 0.0);
+            advance_phases(s.right_phase, n, base, beat);
+            std::int32_t value[2];
+            for (int c = 0; c < 2; ++c) {
+                const PhaseBank& bank = c == 0 ? s.left_phase : s.right_phase;
+                std::int32_t sum = 0;
+                for (int k = 0; k < n; ++k) sum += table[static_cast<int>(bank[k])] / (k + 1);
+                value[c] = s.mode == SampleMode::clean ? clean_sample(sum / 2, s.volume) : exact_sample(sum / 2, s.volume);
+                if (s.mode == SampleMode::exact && (value[c] < -32768 || value[c] > 32767)) {
+                    ++s.wraps.total;
+                    ++s.wraps.by_partials[n];
+                }
+            }
+            for (std::int32_t v : value) {
+                bytes.push_back(static_cast<unsigned char>(v & 0xff));
+                bytes.push_back(static_cast<unsigned char>((v >> 8) & 0xff));
+            }
+        }
+    }
+};
+
+double pick_frequency(std::mt19937_64& rng) {
+    std::uniform_int_distribution<int> kind(0, 9);
+    std::uniform_real_distribution<double> real(0.0, 1.0);
+    switch (kind(rng)) {
+        case 0: case 1: case 2: return static_cast<double>(std::uniform_int_distribution<int>(0, 450)(rng));
+        case 3: return std::round(real(rng) * 4000.0) / 100.0;   // a beat such as 7.83
+        case 4: return 100.0 + real(rng) * 300.0;
+        case 5: return -real(rng) * 400.0;
+        case 6: return 44100.0 * std::uniform_int_distribution<int>(1, 3)(rng) + std::round(real(rng) * 50.0);
+        case 7: return std::uniform_int_distribution<int>(0, 1)(rng) ? 44099.5 : 88199.0;
+        case 8: return std::uniform_int_distribution<int>(0, 3)(rng) == 0 ? std::numeric_limits<double>::infinity()
+                                                                          : 0.5 * std::uniform_int_distribution<int>(0, 900)(rng);
+        default: return 300.0;
+    }
+}
+
+void expect_same(const MemorySink& out, const Reference& ref, const RenderState& s, int segment) {
+    ASSERT_EQ(out.used, ref.bytes.size()) << "segment " << segment;
+    if (std::memcmp(out.bytes.data(), ref.bytes.data(), out.used) != 0) {
+        std::size_t i = 0;
+        while (out.bytes[i] == ref.bytes[i]) ++i;
+        FAIL() << "segment " << segment << ": first different byte " << i << " (frame " << i / 4 << ")";
+    }
+    EXPECT_EQ(s.wraps.total, ref.s.wraps.total) << "segment " << segment;
+    for (int n = 0; n <= max_partials; ++n) EXPECT_EQ(s.wraps.by_partials[n], ref.s.wraps.by_partials[n]);
+    EXPECT_EQ(std::memcmp(s.left_phase, ref.s.left_phase, sizeof s.left_phase), 0) << "segment " << segment;
+    EXPECT_EQ(std::memcmp(s.right_phase, ref.s.right_phase, sizeof s.right_phase), 0) << "segment " << segment;
+}
+
+}  // namespace
+
+TEST(RenderReference, RandomRunsMatchTheFrameFormulas) {
+    build_sine_table();
+    std::mt19937_64 rng(20261209);
+    for (int run = 0; run < 6; ++run) {
+        // Two states take turns, so that nothing one of them left behind can
+        // stand in for the other's frames.
+        RenderState states[2];
+        Reference refs[2];
+        MemorySink outs[2];
+        for (int i = 0; i < 2; ++i) {
+            states[i].mode = refs[i].s.mode = (run + i) % 2 ? SampleMode::clean : SampleMode::exact;
+        }
+        for (int segment = 0; segment < 40; ++segment) {
+            int i = std::uniform_int_distribution<int>(0, 3)(rng) == 0 ? 1 : 0;
+            RenderState& s = states[i];
+            Reference& ref = refs[i];
+            if (std::uniform_int_distribution<int>(0, 2)(rng) == 0) {
+                int n = std::uniform_int_distribution<int>(-1, 9)(rng);
+                s.harmonics = ref.s.harmonics = n;
+            }
+            if (std::uniform_int_distribution<int>(0, 3)(rng) == 0) {
+                const double volumes[] = {0.0, 50.0, 37.5, 100.0, 41.0, 160.0, 3.3};
+                double v = volumes[std::uniform_int_distribution<int>(0, 6)(rng)];
+                s.volume = ref.s.volume = v;
+            }
+            double base = pick_frequency(rng), beat = pick_frequency(rng);
+            // Long holds of whole hertz, so that blocks repeat, beside short
+            // pieces of anything.
+            std::int64_t blocks = std::uniform_int_distribution<int>(0, 2)(rng) == 0
+                                      ? std::uniform_int_distribution<int>(11, 34)(rng)
+                                      : std::uniform_int_distribution<int>(1, 6)(rng);
+            if (blocks > 10 && !(base >= 0 && base <= 450 && base == std::floor(base))) blocks = 4;
+            for (std::int64_t done = 0; done < blocks;) {
+                std::int64_t piece = std::uniform_int_distribution<std::int64_t>(1, blocks - done)(rng);
+                render_blocks(s, piece, outs[i], base, beat);
+                done += piece;
+            }
+            ref.blocks(blocks, base, beat);
+            expect_same(outs[i], ref, s, segment);
+            if (HasFatalFailure() || HasNonfatalFailure()) return;
+        }
+    }
+}
+
+TEST(RenderReference, RepeatedSecondsKeepPhasesAndWraps) {
+    build_sine_table();
+    // Whole-hertz steps repeat after a second; fractional ones do not. A
+    // volume that wraps shows the count multiplied with the repeats. After
+    // each hold the phases must be those of frame-by-frame stepping.
+    for (SampleMode mode : {SampleMode::exact, SampleMode::clean})
+        for (double base : {300.0, 136.1, 0.0, 256.0})
+            for (double beat : {10.0, 7.83, 0.0}) {
+                RenderState s;
+                Reference ref;
+                s.mode = ref.s.mode = mode;
+                s.harmonics = ref.s.harmonics = 9;
+                s.volume = ref.s.volume = 100.0;
+                MemorySink out;
+                for (int count : {37, 1, 23}) {
+                    for (int b = 0; b < count; ++b) render_blocks(s, 1, out, base, beat);
+                    ref.blocks(count, base, beat);
+                }
+                expect_same(out, ref, s, static_cast<int>(base));
+                if (mode == SampleMode::exact && base == 300.0) {
+                    EXPECT_GT(s.wraps.total, 0);
+                }
+            }
+}
+
+TEST(RenderReference, StatesTakingTurnsOnOneCycle) {
+    build_sine_table();
+    // Steps of 10 Hz come back after every block. A state that comes between
+    // the blocks of another, with the same parameters but other phases, must
+    // not be taken for part of that other state's cycle.
+    RenderState a, b;
+    Reference ra, rb;
+    MemorySink oa, ob;
+    render_blocks(b, 1, ob, 136.1, 3.3);
+    rb.blocks(1, 136.1, 3.3);
+    for (RenderState* s : {&a, &b, &a, &a, &b, &b, &a}) {
+        bool first = s == &a;
+        render_blocks(*s, 1, first ? oa : ob, 10.0, 0.0);
+        (first ? ra : rb).blocks(1, 10.0, 0.0);
+    }
+    expect_same(oa, ra, a, 0);
+    expect_same(ob, rb, b, 1);
+}

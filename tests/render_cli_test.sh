@@ -4,18 +4,7 @@
 set -u
 bin=$1
 examples=$2
-source "$(dirname "$0")/test_lib.sh"
-cd "$work"
-
-run() {  # run ARGS...: sets status, out, err
-    "$bin" "$@" >out.txt 2>err.txt
-    status=$?
-    out=$(cat out.txt)
-    err=$(cat err.txt)
-}
-
-size() { stat -c %s "$1"; }
-u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+source "$(dirname "$0")/render_test_lib.sh"
 
 # Usage: on standard output, status 255, no file.
 usage=$(printf 'Create a .wav file ready to burn to CD from an Ambrise sequence file:\n%s <sequence> <output>\n\t<sequence> = sequence file to read\n\t<output> the .wav file to create' "$bin")

@@ -8,28 +8,13 @@
 
 #include "interpreter.h"
 #include "spectrum.h"
+#include "memory_sink.h"
 #include "synth.h"
 #include "writer.h"
 
 using namespace render;
 
 namespace {
-
-struct MemorySink : FrameSink {
-    std::vector<unsigned char> bytes;
-    std::size_t used = 0;
-    unsigned char* room(std::size_t n) override {
-        bytes.resize(used + n);
-        return bytes.data() + used;
-    }
-    void commit(std::size_t n) override { used += n; }
-    bool failed() const override { return false; }
-    std::size_t frames() const { return used / bytes_per_frame; }
-    std::int16_t word(std::size_t frame, int channel) const {
-        std::size_t i = frame * 4 + static_cast<std::size_t>(channel) * 2;
-        return static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8);
-    }
-};
 
 struct Blocks : BlockSink {
     MemorySink out;

@@ -7,28 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "interpreter.h"
+#include "memory_sink.h"
 #include "synth.h"
 #include "writer.h"
 
 using namespace render;
 
 namespace {
-
-// Collects committed blocks in memory.
-struct MemorySink : FrameSink {
-    std::vector<unsigned char> bytes;
-    unsigned char* room(std::size_t n) override {
-        bytes.resize(used + n);
-        return bytes.data() + used;
-    }
-    void commit(std::size_t n) override { used += n; }
-    bool failed() const override { return false; }
-    std::size_t used = 0;
-    std::int16_t word(std::size_t frame, int channel) const {
-        std::size_t i = frame * 4 + static_cast<std::size_t>(channel) * 2;
-        return static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8);
-    }
-};
 
 // The scalar reference of one channel: the signed half sum of the partials.
 std::int32_t reference_half(const PhaseBank& bank, int n) {

@@ -5,17 +5,7 @@
 set -u
 bin=$1
 decode=$2
-source "$(dirname "$0")/test_lib.sh"
-cd "$work"
-
-run() {  # run ARGS...: sets status, out, err
-    "$bin" "$@" >out.txt 2>err.txt
-    status=$?
-    out=$(cat out.txt)
-    err=$(cat err.txt)
-}
-size() { stat -c %s "$1"; }
-u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+source "$(dirname "$0")/render_test_lib.sh"
 pcm() { tail -c +45 "$1"; }
 seconds_of() { "$decode" "$1" | awk '{printf "%.3f", $1 / $2}'; }
 near() { awk "BEGIN{d = $1 - $2; exit !(d < 0.1 && d > -0.1)}"; }

@@ -12,22 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include "memory_sink.h"
 #include "synth.h"
 
 using namespace render;
 
 namespace {
-
-struct MemorySink : FrameSink {
-    std::vector<unsigned char> bytes;
-    std::size_t used = 0;
-    unsigned char* room(std::size_t n) override {
-        bytes.resize(used + n);
-        return bytes.data() + used;
-    }
-    void commit(std::size_t n) override { used += n; }
-    bool failed() const override { return false; }
-};
 
 // The reference: the frame exactly as the formulas give it.
 struct Reference {

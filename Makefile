@@ -76,6 +76,8 @@ bench: programs
 	@bash bench/check-speed
 	@bash bench/player-cpu
 	@PLAYER_ARGS="-colorbox 640 480" bash bench/player-cpu
+	@PLAYER_ARGS="-hq -harmonics 10" bash bench/player-cpu
+	@bash bench/player-latency
 
 install: programs
 	@cmake --install $(BUILD)

@@ -134,6 +134,7 @@ public:
 
     void blocks(RenderState& state, std::int64_t count, double base, double beat) override {
         if (count > total_ - done_) count = total_ - done_;
+        if (count > 1 && !stopped()) expect_blocks(state, count, base, beat);
         while (count > 0 && !stopped()) {
             render_blocks(state, 1, out_, base, beat);
             if (out_.failed()) break;

@@ -1,8 +1,18 @@
 #include "synth.h"
 
+#include <atomic>
 #include <bit>
 #include <cmath>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
+#include <mutex>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#include <pthread.h>
+#include <system_error>
+#include <thread>
 
 #include "phase.h"
 
@@ -18,8 +28,8 @@ constexpr double power_of_two[max_partials] = {1, 2, 4, 8, 16, 32, 64, 128, 256,
 std::int32_t table[table_size];
 bool table_built = false;
 // Each partial's entries already divided by its weight, as the mix divides
-// them; from the second partial on they fit 16 bits, which keeps the tables
-// small. Row 0 stays unused: the first partial's weight is 1.
+// them; they fit 16 bits, which keeps the tables small. Row 0 is the table
+// itself (weight 1).
 std::int16_t weighted[max_partials][table_size];
 
 inline double wrap_phase(double x) { return seq::wrap_phase(x, modulus); }
@@ -122,8 +132,9 @@ private:
     bool valid_ = false;
 };
 
+// One per channel, so that the two channels can be computed on two threads.
 template <class Mode>
-LevelCache<Mode> level_cache;
+LevelCache<Mode> level_caches[2];
 
 inline void store(unsigned char* p, std::uint32_t l, std::uint32_t r) {
     // Little-endian words, left then right.
@@ -238,14 +249,17 @@ int cycles_needed(const double* phase, const double* step) {
 }
 
 // One channel's block, partial by partial.
-template <int N, class Mode, int Cycles>
+// With Extra, each frame's sum starts from the given sums of the channel's
+// upper partials, computed elsewhere.
+template <int N, class Mode, int Cycles, bool Extra = false>
 std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out, const std::uint16_t* levels,
-                           const LevelCache<Mode>& cache, double volume) {
+                           const LevelCache<Mode>& cache, double volume, const std::int32_t* extra = nullptr) {
     double x[N];   // a local, so that the stores cannot be taken to alias it
     for (int k = 0; k < N; ++k) x[k] = phase[k];
     std::int64_t wraps = 0;
     for (int f = 0; f < frames_per_block; ++f) {
         std::int32_t sum = 0;
+        if constexpr (Extra) sum = extra[f];
 #pragma GCC unroll 10
         for (int k = 0; k < N; ++k) {
             x[k] = step_phase<Cycles>(step[k], x[k]);
@@ -264,12 +278,66 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
     return wraps;
 }
 
+
+// The sums of Count partials from the first given on, frame by frame: the
+// upper partials of a channel whose lower ones are computed elsewhere.
+template <int Count, int Cycles>
+void partial_sums(double* phase, const double* step, int first, std::int32_t* sums) {
+    double x[Count];
+    const std::int16_t* rows[Count];
+    for (int k = 0; k < Count; ++k) {
+        x[k] = phase[k];
+        rows[k] = weighted[first + k];
+    }
+    for (int f = 0; f < frames_per_block; ++f) {
+        std::int32_t sum = 0;
+#pragma GCC unroll 10
+        for (int k = 0; k < Count; ++k) {
+            x[k] = step_phase<Cycles>(step[k], x[k]);
+            sum += rows[k][static_cast<int>(x[k])];
+        }
+        sums[f] = sum;
+    }
+    for (int k = 0; k < Count; ++k) phase[k] = x[k];
+}
+
+template <int Count>
+void partial_sums_block(double* phase, const double* step, int first, std::int32_t* sums) {
+    switch (cycles_needed<Count>(phase, step)) {
+        case 1: partial_sums<Count, 1>(phase, step, first, sums); break;
+        case 2: partial_sums<Count, 2>(phase, step, first, sums); break;
+        default: partial_sums<Count, 0>(phase, step, first, sums); break;
+    }
+}
+
+using SumFunction = void (*)(double*, const double*, int, std::int32_t*);
+
+constexpr SumFunction sum_functions[max_partials + 1] = {
+    nullptr,
+    partial_sums_block<1>, partial_sums_block<2>, partial_sums_block<3>, partial_sums_block<4>,
+    partial_sums_block<5>, partial_sums_block<6>, partial_sums_block<7>, partial_sums_block<8>,
+    partial_sums_block<9>, partial_sums_block<10>};
+
+// How many of a channel's n partials the caller keeps when the upper ones
+// go to the second thread: the caller also turns the sums into samples and
+// writes the block, which weighs about as much as a partial or two.
+constexpr int split_point(int n) { return n <= 1 ? 0 : n <= 4 ? 1 : (n - 1) / 2; }
+
 // A block's frames from its two channels' samples.
 void interleave(unsigned char* out, const std::uint16_t* left, const std::uint16_t* right) {
     if constexpr (std::endian::native == std::endian::little) {
-        // The frame's bytes are the word's own: one copy per frame, which
-        // the compiler turns into vector stores.
-        for (int f = 0; f < frames_per_block; ++f) {
+        // The frame's bytes are the word's own: eight frames at a time
+        // where there are vectors, then one copy per frame.
+        int f = 0;
+#if defined(__SSE2__)
+        for (; f + 8 <= frames_per_block; f += 8) {
+            __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + f));
+            __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + f));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + f * bytes_per_frame), _mm_unpacklo_epi16(l, r));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + f * bytes_per_frame + 16), _mm_unpackhi_epi16(l, r));
+        }
+#endif
+        for (; f < frames_per_block; ++f) {
             std::uint32_t frame = static_cast<std::uint32_t>(left[f]) | static_cast<std::uint32_t>(right[f]) << 16;
             std::memcpy(out + f * bytes_per_frame, &frame, sizeof frame);
         }
@@ -278,38 +346,304 @@ void interleave(unsigned char* out, const std::uint16_t* left, const std::uint16
     }
 }
 
-// One block with N partials; N is a constant so that the loops unroll.
-// Each channel either repeats a block it recorded or is computed.
+// One channel's block with N partials (N is a constant so that the loops
+// unroll): a block it recorded, repeated, or one computed and recorded.
+// Each channel has its own cycle and level cache, so the two channels may
+// be computed on two threads.
+template <int N, class Mode>
+const std::uint16_t* channel_samples(int c, double* phase, double base, double offset, double volume,
+                                     std::int64_t& wraps) {
+    LevelCache<Mode>& cache = level_caches<Mode>[c];
+    const std::uint16_t* levels = cache.lookup(volume, N);
+    ChannelCycle& cycle = channel_cycles[c];
+    int i = cycle.slot(phase, ChannelKey{N, !Mode::wraps, volume, base, offset});
+    if (i >= 0) return cycle.repeat(i, phase, wraps);
+    double step[N];
+    for (int k = 0; k < N; ++k) step[k] = power_of_two[k] * base + offset;
+    std::uint16_t* target = cycle.buffer();
+    switch (cycles_needed<N>(phase, step)) {
+        case 1: wraps = channel_block<N, Mode, 1>(phase, step, target, levels, cache, volume); break;
+        case 2: wraps = channel_block<N, Mode, 2>(phase, step, target, levels, cache, volume); break;
+        default: wraps = channel_block<N, Mode, 0>(phase, step, target, levels, cache, volume); break;
+    }
+    cycle.recorded(phase, wraps);
+    return target;
+}
+
+// A channel's block whose upper partials' sums were computed elsewhere:
+// the lower partials are added here and the samples made. The channel's
+// cycle is left alone: such a channel is one whose blocks do not repeat.
+std::uint16_t split_buffer[2][frames_per_block];
+
+template <int N, class Mode>
+const std::uint16_t* split_samples(int c, double* phase, double base, double offset, double volume,
+                                   const std::int32_t* extra, std::int64_t& wraps) {
+    constexpr int M = split_point(N);
+    if constexpr (M == 0) {
+        return nullptr;
+    } else {
+        LevelCache<Mode>& cache = level_caches<Mode>[c];
+        const std::uint16_t* levels = cache.lookup(volume, N);
+        double step[M];
+        for (int k = 0; k < M; ++k) step[k] = power_of_two[k] * base + offset;
+        std::uint16_t* target = split_buffer[c];
+        switch (cycles_needed<M>(phase, step)) {
+            case 1: wraps = channel_block<M, Mode, 1, true>(phase, step, target, levels, cache, volume, extra); break;
+            case 2: wraps = channel_block<M, Mode, 2, true>(phase, step, target, levels, cache, volume, extra); break;
+            default: wraps = channel_block<M, Mode, 0, true>(phase, step, target, levels, cache, volume, extra); break;
+        }
+        return target;
+    }
+}
+
+using ChannelFunction = const std::uint16_t* (*)(int, double*, double, double, double, std::int64_t&);
+
+template <class Mode>
+constexpr ChannelFunction channel_functions[max_partials + 1] = {
+    nullptr,
+    channel_samples<1, Mode>, channel_samples<2, Mode>, channel_samples<3, Mode>, channel_samples<4, Mode>,
+    channel_samples<5, Mode>, channel_samples<6, Mode>, channel_samples<7, Mode>, channel_samples<8, Mode>,
+    channel_samples<9, Mode>, channel_samples<10, Mode>};
+
+// Waits until ready() holds, watching one atomic that changes whenever it
+// may have come to hold: first a short spin, since the other thread is
+// usually a few microseconds away and waking a sleeping thread takes far
+// longer, then asleep.
+template <class Ready>
+bool wait_for_briefly(Ready ready) {
+    for (int i = 0; i < 300; ++i) {
+        if (ready()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return false;
+}
+
+template <class Ready>
+void wait_for(const std::atomic<std::int64_t>& watched, Ready ready) {
+    if (wait_for_briefly(ready)) return;
+    for (;;) {
+        std::int64_t seen = watched.load(std::memory_order_acquire);
+        if (ready()) return;
+        watched.wait(seen, std::memory_order_acquire);
+    }
+}
+
+// Work on the coming blocks on a second thread while the caller renders:
+// either one whole channel's samples (when both channels have to be
+// computed), or the sums of one channel's upper partials (when only that
+// channel has to be). A block is taken only when it was computed for the
+// same key from the same phases as the caller's, so it is exactly what the
+// caller would compute; anything else ends the work ahead, and the caller
+// computes the channel itself.
+class Ahead {
+public:
+    struct Slot {
+        std::uint16_t samples[frames_per_block];
+        std::int32_t sums[frames_per_block];
+        double after[max_partials];
+        std::int64_t wraps;
+    };
+
+    ~Ahead() {
+        if (!started_) return;
+        stop();
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            quit_ = true;
+        }
+        job_ready_.notify_all();
+        thread_.join();
+    }
+
+    // Computes channel c of count blocks from these phases: the whole
+    // channel with fn when first is 0, else the sums of the partials from
+    // first on with sum_fn.
+    void start(int c, int first, ChannelFunction fn, SumFunction sum_fn, const ChannelKey& key, const double* phase,
+               std::int64_t count) {
+        stop();
+        if (!started_ && !start_thread()) return;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            channel_ = c;
+            first_ = first;
+            fn_ = fn;
+            sum_fn_ = sum_fn;
+            key_ = key;
+            for (int k = 0; k < max_partials; ++k) {
+                work_phase_[k] = phase[k];
+                work_step_[k] = power_of_two[k] * key.base + key.offset;
+            }
+            count_ = count;
+            produced_.store(0, std::memory_order_relaxed);
+            consumed_.store(0, std::memory_order_relaxed);
+            cancel_.store(false, std::memory_order_relaxed);
+            busy_.store(1, std::memory_order_relaxed);
+            job_ = true;
+            jobs_.fetch_add(1, std::memory_order_release);
+        }
+        std::memcpy(next_phase_, phase, sizeof next_phase_);
+        active_ = true;
+        job_ready_.notify_all();
+    }
+
+    // The next block of channel c, when it is this key's from these phases
+    // (it is then waited for); null otherwise. A slot is handed back with
+    // release().
+    const Slot* next(int c, const ChannelKey& key, const double* phase) {
+        if (!active_ || c != channel_) return nullptr;
+        std::int64_t i = consumed_.load(std::memory_order_relaxed);
+        if (i >= count_ || !(key == key_) || !same_phases(phase + first_, next_phase_ + first_, key.n - first_))
+            return nullptr;
+        wait_for(produced_, [&] { return produced_.load(std::memory_order_acquire) > i; });
+        return &ring_[i % slots];
+    }
+    void release() {
+        std::int64_t i = consumed_.load(std::memory_order_relaxed);
+        std::memcpy(next_phase_, ring_[i % slots].after, sizeof next_phase_);
+        consumed_.store(i + 1, std::memory_order_release);
+        consumed_.notify_one();
+    }
+    // The first partial the work covers (0: the whole channel).
+    int first() const { return first_; }
+    bool working_on(int c) const { return active_ && c == channel_; }
+
+    // Ends the work ahead and waits until the thread has let go of the
+    // channel's cycle and cache.
+    void stop() {
+        if (!active_) return;
+        cancel_.store(true, std::memory_order_release);
+        consumed_.fetch_add(std::int64_t{1} << 40, std::memory_order_release);   // wakes a thread waiting for room
+        consumed_.notify_one();
+        wait_for(busy_, [this] { return busy_.load(std::memory_order_acquire) == 0; });
+        active_ = false;
+    }
+
+private:
+    static constexpr int slots = 8;
+
+    bool start_thread() {
+        // Signals stay with the thread that renders.
+        sigset_t all, old;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &old);
+        try {
+            thread_ = std::thread(&Ahead::run, this);
+            started_ = true;
+        } catch (const std::system_error&) {
+            started_ = false;
+        }
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        return started_;
+    }
+
+    void run() {
+        std::int64_t taken = 0;
+        for (;;) {
+            // A sequence's next command usually follows within microseconds.
+            wait_for_briefly([&] { return jobs_.load(std::memory_order_acquire) != taken; });
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                job_ready_.wait(hold, [this] { return job_ || quit_; });
+                if (quit_) return;
+                job_ = false;
+                taken = jobs_.load(std::memory_order_relaxed);
+            }
+            for (std::int64_t i = 0; i < count_; ++i) {
+                wait_for(consumed_, [&] {
+                    return cancel_.load(std::memory_order_acquire) ||
+                           i - consumed_.load(std::memory_order_acquire) < slots;
+                });
+                if (cancel_.load(std::memory_order_acquire)) break;
+                Slot& slot = ring_[i % slots];
+                if (first_ == 0) {
+                    std::int64_t wraps = 0;
+                    const std::uint16_t* samples =
+                        fn_(channel_, work_phase_, key_.base, key_.offset, key_.volume, wraps);
+                    std::memcpy(slot.samples, samples, sizeof slot.samples);
+                    slot.wraps = wraps;
+                } else {
+                    sum_fn_(work_phase_ + first_, work_step_ + first_, first_, slot.sums);
+                    slot.wraps = 0;
+                }
+                std::memcpy(slot.after, work_phase_, sizeof slot.after);
+                produced_.store(i + 1, std::memory_order_release);
+                produced_.notify_one();
+            }
+            busy_.store(0, std::memory_order_release);
+            busy_.notify_one();
+        }
+    }
+
+    Slot ring_[slots];
+    std::thread thread_;
+    bool started_ = false;
+    bool active_ = false;   // a job was started and not stopped (the caller's)
+    double next_phase_[max_partials] = {};   // the caller's: where the next block starts
+    // The job: set under the lock before the thread takes it, then only read.
+    std::mutex lock_;
+    std::condition_variable job_ready_;
+    bool job_ = false, quit_ = false;
+    int channel_ = 0, first_ = 0;
+    ChannelFunction fn_ = nullptr;
+    SumFunction sum_fn_ = nullptr;
+    ChannelKey key_;
+    double work_step_[max_partials] = {};
+    std::int64_t count_ = 0;
+    double work_phase_[max_partials] = {};   // the thread's alone while busy
+    std::atomic<std::int64_t> produced_{0}, consumed_{0}, busy_{0}, jobs_{0};
+    std::atomic<bool> cancel_{false};
+};
+
+Ahead& ahead() {
+    static Ahead a;
+    return a;
+}
+
+// Whether a channel's steps are all whole hertz: such a channel comes back
+// to its phases within a second and then repeats its blocks, which costs
+// next to nothing.
+bool whole_steps(int n, double base, double offset) {
+    for (int k = 0; k < n; ++k) {
+        double step = power_of_two[k] * base + offset;
+        if (!(std::floor(step) == step)) return false;
+    }
+    return true;
+}
+
+// One block: each channel from the work ahead when that has it, else here.
 template <int N, class Mode>
 void render_block(RenderState& s, unsigned char* out, double base, double beat) {
     double* phase[2] = {s.left_phase, s.right_phase};
     const double offset[2] = {0.0, beat};
     const double volume = s.volume;
-    LevelCache<Mode>& cache = level_cache<Mode>;
-    const std::uint16_t* levels = cache.lookup(volume, N);
     const std::uint16_t* samples[2];
     std::int64_t wraps = 0;
+    Ahead& a = ahead();
+    bool holding = false;   // a slot whose samples are still to be copied out
     for (int c = 0; c < 2; ++c) {
-        ChannelCycle& cycle = channel_cycles[c];
+        const ChannelKey key{N, !Mode::wraps, volume, base, offset[c]};
         std::int64_t w = 0;
-        int i = cycle.slot(phase[c], ChannelKey{N, !Mode::wraps, volume, base, offset[c]});
-        if (i >= 0) {
-            samples[c] = cycle.repeat(i, phase[c], w);
+        const Ahead::Slot* slot = a.next(c, key, phase[c]);
+        if (slot && a.first() == 0) {
+            std::memcpy(phase[c], slot->after, sizeof(double) * N);
+            w = slot->wraps;
+            samples[c] = slot->samples;
+            holding = true;
+        } else if (slot) {
+            int first = a.first();
+            samples[c] = split_samples<N, Mode>(c, phase[c], base, offset[c], volume, slot->sums, w);
+            std::memcpy(phase[c] + first, slot->after + first, sizeof(double) * (N - first));
+            a.release();
         } else {
-            double step[N];
-            for (int k = 0; k < N; ++k) step[k] = power_of_two[k] * base + offset[c];
-            std::uint16_t* target = cycle.buffer();
-            switch (cycles_needed<N>(phase[c], step)) {
-                case 1: w = channel_block<N, Mode, 1>(phase[c], step, target, levels, cache, volume); break;
-                case 2: w = channel_block<N, Mode, 2>(phase[c], step, target, levels, cache, volume); break;
-                default: w = channel_block<N, Mode, 0>(phase[c], step, target, levels, cache, volume); break;
-            }
-            cycle.recorded(phase[c], w);
-            samples[c] = target;
+            if (a.working_on(c)) a.stop();
+            samples[c] = channel_samples<N, Mode>(c, phase[c], base, offset[c], volume, w);
         }
         wraps += w;
     }
     interleave(out, samples[0], samples[1]);
+    if (holding) a.release();
     if (wraps) {
         s.wraps.total += wraps;
         s.wraps.by_partials[N] += wraps;
@@ -384,7 +718,7 @@ void build_sine_table() {
         table[i] = static_cast<std::int32_t>(std::floor(std::sin(angle) * 32768.0));
         angle += step;
     }
-    for (int k = 1; k < max_partials; ++k)
+    for (int k = 0; k < max_partials; ++k)
         for (int i = 0; i < table_size; ++i) weighted[k][i] = static_cast<std::int16_t>(table[i] / (k + 1));
     table_built = true;
 }
@@ -412,6 +746,24 @@ std::int32_t mix_channel(const PhaseBank& bank, int n, double volume) {
     return Exact::sample(half_of(sum), volume);
 }
 
+void expect_blocks(const RenderState& s, std::int64_t count, double base, double beat) {
+    int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
+    if (count < 2 || n == 0 || !s.listening.plain()) return;
+    bool clean = s.mode == SampleMode::clean;
+    bool left_whole = whole_steps(n, base, 0.0), right_whole = whole_steps(n, base, beat);
+    if (!left_whole && !right_whole) {
+        // Both channels to compute: the right one on the second thread.
+        ChannelFunction fn = clean ? channel_functions<Clean>[n] : channel_functions<Exact>[n];
+        ahead().start(1, 0, fn, nullptr, ChannelKey{n, clean, s.volume, base, beat}, s.right_phase, count);
+    } else if (left_whole != right_whole && n >= 2) {
+        // One channel to compute: its upper partials on the second thread.
+        int c = left_whole ? 1 : 0;
+        int first = split_point(n);
+        ahead().start(c, first, nullptr, sum_functions[n - first], ChannelKey{n, clean, s.volume, base, c ? beat : 0.0},
+                      c ? s.right_phase : s.left_phase, count);
+    }
+}
+
 void render_blocks(RenderState& s, std::int64_t count, FrameSink& out, double base, double beat) {
     constexpr std::size_t block_bytes = frames_per_block * bytes_per_frame;
     // The mode is chosen here, once per block; the frame loop knows only its own.
@@ -421,6 +773,7 @@ void render_blocks(RenderState& s, std::int64_t count, FrameSink& out, double ba
     BlockFunction block = functions[n];
     if (!s.listening.plain())
         block = s.mode == SampleMode::clean ? render_shaped_block<Clean> : render_shaped_block<Exact>;
+    if (count > 1) expect_blocks(s, count, base, beat);
     for (std::int64_t b = 0; b < count && !out.failed(); ++b) {
         unsigned char* p = out.room(block_bytes);
         block(s, p, base, beat);

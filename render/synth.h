@@ -53,6 +53,12 @@ void build_sine_table();
 void advance_phases(PhaseBank& bank, int n, double base, double offset);
 std::int32_t mix_channel(const PhaseBank& bank, int n, double volume);
 
+// Says that the next count blocks are rendered with this base and beat, as
+// they stand in the state: when both channels have to be computed, the
+// right one is then computed ahead on a second thread. Any other call that
+// follows is still rendered exactly; only the work ahead is lost.
+void expect_blocks(const RenderState& state, std::int64_t count, double base, double beat);
+
 // Renders count blocks of 4410 frames with the given base and beat; the
 // harmonic count and volume come from the state. A count of 0 or less
 // writes nothing.

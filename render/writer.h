@@ -2,8 +2,13 @@
 // bytes in large pieces and remembers whether any write failed.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace render {
 
@@ -18,40 +23,59 @@ public:
     virtual bool failed() const = 0;
 };
 
+// In the background mode a second thread writes one full buffer while the
+// caller fills the other, so that synthesis and the file system's copying
+// run on two cores; a failed write is then seen up to two buffers later.
 class Writer : public FrameSink {
 public:
-    explicit Writer(int fd) : fd_(fd) {}
+    explicit Writer(int fd, bool background = false);
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
-    ~Writer() override { flush(); }
+    ~Writer() override;
 
     void put16(std::uint16_t v) {
-        if (used_ + 2 > capacity) flush();
-        buf_[used_++] = static_cast<unsigned char>(v & 0xff);
-        buf_[used_++] = static_cast<unsigned char>(v >> 8);
+        if (used_ + 2 > capacity_) hand_off();
+        cur_[used_++] = static_cast<unsigned char>(v & 0xff);
+        cur_[used_++] = static_cast<unsigned char>(v >> 8);
     }
     // Room for n more bytes (n at most the buffer's capacity), to be filled
     // and then handed back with commit.
     unsigned char* room(std::size_t n) override {
-        if (used_ + n > capacity) flush();
-        return buf_ + used_;
+        if (used_ + n > capacity_) hand_off();
+        return cur_ + used_;
     }
     void commit(std::size_t n) override { used_ += n; }
     void write(const void* data, std::size_t n);
+    // Returns once everything given so far is written (or failed).
     void flush();
 
-    bool failed() const override { return failed_; }
-    int error() const { return error_; }   // errno of the failed write
+    bool failed() const override { return failed_.load(std::memory_order_relaxed); }
+    // errno of the failed write, and the bytes written: exact after flush().
+    int error() const { return error_; }
     std::uint64_t written() const { return written_; }
 
 private:
-    static constexpr std::size_t capacity = 1 << 18;
+    void hand_off();
+    void write_out(const unsigned char* p, std::size_t n);
+    void run();
+
     int fd_;
-    bool failed_ = false;
+    std::size_t capacity_;
+    std::unique_ptr<unsigned char[]> storage_;   // one buffer, or two in the background mode
+    unsigned char* cur_;
+    std::size_t used_ = 0;
+    std::atomic<bool> failed_{false};
     int error_ = 0;
     std::uint64_t written_ = 0;
-    std::size_t used_ = 0;
-    unsigned char buf_[capacity];
+
+    // The background mode: the buffer being written, handed over under the lock.
+    bool background_ = false;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    const unsigned char* pending_ = nullptr;
+    std::size_t pending_size_ = 0;
+    bool quit_ = false;
+    std::thread thread_;
 };
 
 }  // namespace render

@@ -145,14 +145,16 @@ check "sequence survives a swapped output" cmp -s big.seq big.orig
 
 # Progress on a terminal: position, speed and time left.
 if command -v script >/dev/null; then
-    # Speed and time left show once the render has run a moment, however
-    # fast the machine: wait for them, then stop the render.
+    # Speed and time left show once the render has run a moment: wait for
+    # them, then stop the render. Ten partials at fractional frequencies
+    # keep it going for many seconds; a plain hold would finish first.
     pattern='rendering  [0-9:]+ / 05:33:20  [0-9]+%  [0-9.]+x real time  [0-9:]+ left'
-    script -qfec "$bin long.seq /dev/null" /dev/null >tty.txt 2>&1 &
+    printf 'BASE 136.1\nSET 7.83\nHARMONICS 10\nHOLD 20000\n' >slow.seq
+    script -qfec "$bin slow.seq /dev/null" /dev/null >tty.txt 2>&1 &
     spid=$! n=0
     until grep -Eq "$pattern" tty.txt || [ $n -ge 600 ]; do sleep 0.1; n=$((n + 1)); done
     check "progress with speed and time left" grep -Eq "$pattern" tty.txt
-    pkill -INT -f "$bin long.seq /dev/null" || true
+    pkill -INT -f "$bin slow.seq /dev/null" || true
     wait $spid 2>/dev/null
 fi
 

@@ -263,7 +263,9 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
 #pragma GCC unroll 10
         for (int k = 0; k < N; ++k) {
             x[k] = step_phase<Cycles>(step[k], x[k]);
-            sum += k == 0 ? table[static_cast<int>(x[k])] : weighted[k][static_cast<int>(x[k])];
+            // A 64-bit conversion: the index needs no widening before the read.
+            const auto i = static_cast<std::int64_t>(x[k]);
+            sum += k == 0 ? table[i] : weighted[k][i];
         }
         if (levels) {
             out[f] = levels[sum];
@@ -294,7 +296,7 @@ void partial_sums(double* phase, const double* step, int first, std::int32_t* su
 #pragma GCC unroll 10
         for (int k = 0; k < Count; ++k) {
             x[k] = step_phase<Cycles>(step[k], x[k]);
-            sum += rows[k][static_cast<int>(x[k])];
+            sum += rows[k][static_cast<std::int64_t>(x[k])];
         }
         sums[f] = sum;
     }
@@ -411,7 +413,7 @@ constexpr ChannelFunction channel_functions[max_partials + 1] = {
 // longer, then asleep.
 template <class Ready>
 bool wait_for_briefly(Ready ready) {
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 2000; ++i) {
         if (ready()) return true;
 #if defined(__x86_64__) || defined(__i386__)
         __builtin_ia32_pause();

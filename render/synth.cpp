@@ -13,6 +13,7 @@
 #include <pthread.h>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "phase.h"
 
@@ -710,6 +711,22 @@ constexpr BlockFunction block_functions[max_partials + 1] = {
 
 }  // namespace
 
+namespace {
+
+// Row k of the weighted tables; the weight a constant, so that the division
+// is a multiplication.
+template <int K>
+void fill_row() {
+    for (int i = 0; i < table_size; ++i) weighted[K][i] = static_cast<std::int16_t>(table[i] / (K + 1));
+}
+
+template <int... K>
+void fill_weighted(std::integer_sequence<int, K...>) {
+    (fill_row<K>(), ...);
+}
+
+}  // namespace
+
 const std::int32_t* sine_table() { return table; }
 
 void build_sine_table() {
@@ -720,8 +737,7 @@ void build_sine_table() {
         table[i] = static_cast<std::int32_t>(std::floor(std::sin(angle) * 32768.0));
         angle += step;
     }
-    for (int k = 0; k < max_partials; ++k)
-        for (int i = 0; i < table_size; ++i) weighted[k][i] = static_cast<std::int16_t>(table[i] / (k + 1));
+    fill_weighted(std::make_integer_sequence<int, max_partials>{});
     table_built = true;
 }
 

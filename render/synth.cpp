@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <csignal>
@@ -499,8 +500,21 @@ public:
         std::int64_t i = consumed_.load(std::memory_order_relaxed);
         if (i >= count_ || !(key == key_) || !same_phases(phase + first_, next_phase_ + first_, key.n - first_))
             return nullptr;
-        wait_for(produced_, [&] { return produced_.load(std::memory_order_acquire) > i; });
+        if (produced_.load(std::memory_order_acquire) <= i) {
+            auto start = std::chrono::steady_clock::now();
+            wait_for(produced_, [&] { return produced_.load(std::memory_order_acquire) > i; });
+            if (std::chrono::steady_clock::now() - start > stall_time) stalled();
+        }
         return &ring_[i % slots];
+    }
+
+    // Whether the work ahead is resting after stalls: a busy machine
+    // takes the second thread off its core for whole time slices, and the
+    // caller, waiting for it, then renders slower than it would alone.
+    bool resting() const { return rest_ > 0; }
+    // One block rendered without the work ahead.
+    void rested() {
+        if (rest_ > 0) --rest_;
     }
     void release() {
         std::int64_t i = consumed_.load(std::memory_order_relaxed);
@@ -525,6 +539,15 @@ public:
 
 private:
     static constexpr int slots = 8;
+    // A block takes some microseconds; a wait this long means the thread
+    // was not running.
+    static constexpr std::chrono::milliseconds stall_time{1};
+
+    // A stall stops the work ahead for a while, twice as long each time.
+    void stalled() {
+        rest_ = rest_length_;
+        if (rest_length_ < (std::int64_t{1} << 30)) rest_length_ *= 2;
+    }
 
     bool start_thread() {
         // Signals stay with the thread that renders.
@@ -583,6 +606,7 @@ private:
     std::thread thread_;
     bool started_ = false;
     bool active_ = false;   // a job was started and not stopped (the caller's)
+    std::int64_t rest_ = 0, rest_length_ = 60 * blocks_per_second;   // in blocks
     double next_phase_[max_partials] = {};   // the caller's: where the next block starts
     // The job: set under the lock before the thread takes it, then only read.
     std::mutex lock_;
@@ -628,7 +652,7 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
     for (int c = 0; c < 2; ++c) {
         const ChannelKey key{N, !Mode::wraps, volume, base, offset[c]};
         std::int64_t w = 0;
-        const Ahead::Slot* slot = a.next(c, key, phase[c]);
+        const Ahead::Slot* slot = a.resting() ? nullptr : a.next(c, key, phase[c]);
         if (slot && a.first() == 0) {
             std::memcpy(phase[c], slot->after, sizeof(double) * N);
             w = slot->wraps;
@@ -641,6 +665,7 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
             a.release();
         } else {
             if (a.working_on(c)) a.stop();
+            if (c == 1) a.rested();
             samples[c] = channel_samples<N, Mode>(c, phase[c], base, offset[c], volume, w);
         }
         wraps += w;
@@ -766,7 +791,7 @@ std::int32_t mix_channel(const PhaseBank& bank, int n, double volume) {
 
 void expect_blocks(const RenderState& s, std::int64_t count, double base, double beat) {
     int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
-    if (count < 2 || n == 0 || !s.listening.plain()) return;
+    if (count < 2 || n == 0 || !s.listening.plain() || ahead().resting()) return;
     bool clean = s.mode == SampleMode::clean;
     bool left_whole = whole_steps(n, base, 0.0), right_whole = whole_steps(n, base, beat);
     if (!left_whole && !right_whole) {

@@ -30,8 +30,9 @@ constexpr double power_of_two[max_partials] = {1, 2, 4, 8, 16, 32, 64, 128, 256,
 std::int32_t table[table_size];
 bool table_built = false;
 // Each partial's entries already divided by its weight, as the mix divides
-// them; they fit 16 bits, which keeps the tables small. Row 0 is the table
-// itself (weight 1).
+// them; from the second partial on they fit 16 bits, which keeps the tables
+// small. Row 0 stays unused: the first partial reads the table itself, whose
+// peak entry is 32768 (the sine rounds to exactly 1 there).
 std::int16_t weighted[max_partials][table_size];
 
 inline double wrap_phase(double x) { return seq::wrap_phase(x, modulus); }
@@ -284,8 +285,9 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
 
 
 // The sums of Count partials from the first given on, frame by frame: the
-// upper partials of a channel whose lower ones are computed elsewhere.
-template <int Count, int Cycles>
+// upper partials of a channel whose lower ones are computed elsewhere, or
+// all of them. The first partial reads the full table.
+template <int Count, int Cycles, bool Fundamental>
 void partial_sums(double* phase, const double* step, int first, std::int32_t* sums) {
     double x[Count];
     const std::int16_t* rows[Count];
@@ -298,7 +300,8 @@ void partial_sums(double* phase, const double* step, int first, std::int32_t* su
 #pragma GCC unroll 10
         for (int k = 0; k < Count; ++k) {
             x[k] = step_phase<Cycles>(step[k], x[k]);
-            sum += rows[k][static_cast<std::int64_t>(x[k])];
+            const auto i = static_cast<std::int64_t>(x[k]);
+            sum += Fundamental && k == 0 ? table[i] : rows[k][i];
         }
         sums[f] = sum;
     }
@@ -307,10 +310,19 @@ void partial_sums(double* phase, const double* step, int first, std::int32_t* su
 
 template <int Count>
 void partial_sums_block(double* phase, const double* step, int first, std::int32_t* sums) {
-    switch (cycles_needed<Count>(phase, step)) {
-        case 1: partial_sums<Count, 1>(phase, step, first, sums); break;
-        case 2: partial_sums<Count, 2>(phase, step, first, sums); break;
-        default: partial_sums<Count, 0>(phase, step, first, sums); break;
+    int cycles = cycles_needed<Count>(phase, step);
+    if (first == 0) {
+        switch (cycles) {
+            case 1: partial_sums<Count, 1, true>(phase, step, first, sums); break;
+            case 2: partial_sums<Count, 2, true>(phase, step, first, sums); break;
+            default: partial_sums<Count, 0, true>(phase, step, first, sums); break;
+        }
+    } else {
+        switch (cycles) {
+            case 1: partial_sums<Count, 1, false>(phase, step, first, sums); break;
+            case 2: partial_sums<Count, 2, false>(phase, step, first, sums); break;
+            default: partial_sums<Count, 0, false>(phase, step, first, sums); break;
+        }
     }
 }
 
@@ -322,9 +334,9 @@ constexpr SumFunction sum_functions[max_partials + 1] = {
     partial_sums_block<5>, partial_sums_block<6>, partial_sums_block<7>, partial_sums_block<8>,
     partial_sums_block<9>, partial_sums_block<10>};
 
-// How many of a channel's n partials the caller keeps when the upper ones
-// go to the second thread: the caller also turns the sums into samples and
-// writes the block, which weighs about as much as a partial or two.
+// How many of a channel's n partials the caller keeps when the others go to
+// the second thread: the caller also turns the sums into samples and writes
+// the block, which weighs about as much as a partial or two.
 constexpr int split_point(int n) { return n <= 1 ? 0 : n <= 4 ? 1 : (n - 1) / 2; }
 
 // A block's frames from its two channels' samples.
@@ -383,14 +395,27 @@ template <int N, class Mode>
 const std::uint16_t* split_samples(int c, double* phase, double base, double offset, double volume,
                                    const std::int32_t* extra, std::int64_t& wraps) {
     constexpr int M = split_point(N);
+    LevelCache<Mode>& cache = level_caches<Mode>[c];
+    const std::uint16_t* levels = cache.lookup(volume, N);
+    std::uint16_t* target = split_buffer[c];
     if constexpr (M == 0) {
-        return nullptr;
+        // Every partial was computed elsewhere: only the samples are made here.
+        wraps = 0;
+        for (int f = 0; f < frames_per_block; ++f) {
+            std::int32_t sum = extra[f];
+            if (levels) {
+                target[f] = levels[sum];
+                if constexpr (Mode::wraps) wraps += cache.wrapped(sum);
+            } else {
+                std::int32_t v = Mode::sample(half_of(sum), volume);
+                target[f] = static_cast<std::uint16_t>(v);
+                if constexpr (Mode::wraps) wraps += outside_word(v);
+            }
+        }
+        return target;
     } else {
-        LevelCache<Mode>& cache = level_caches<Mode>[c];
-        const std::uint16_t* levels = cache.lookup(volume, N);
         double step[M];
         for (int k = 0; k < M; ++k) step[k] = power_of_two[k] * base + offset;
-        std::uint16_t* target = split_buffer[c];
         switch (cycles_needed<M>(phase, step)) {
             case 1: wraps = channel_block<M, Mode, 1, true>(phase, step, target, levels, cache, volume, extra); break;
             case 2: wraps = channel_block<M, Mode, 2, true>(phase, step, target, levels, cache, volume, extra); break;
@@ -462,8 +487,8 @@ public:
     }
 
     // Computes channel c of count blocks from these phases: the whole
-    // channel with fn when first is 0, else the sums of the partials from
-    // first on with sum_fn.
+    // channel with fn, or else the sums of the partials from first on with
+    // sum_fn.
     void start(int c, int first, ChannelFunction fn, SumFunction sum_fn, const ChannelKey& key, const double* phase,
                std::int64_t count) {
         stop();
@@ -522,7 +547,8 @@ public:
         consumed_.store(i + 1, std::memory_order_release);
         consumed_.notify_one();
     }
-    // The first partial the work covers (0: the whole channel).
+    // Whether the work is whole channels' samples; else sums from first() on.
+    bool whole() const { return fn_ != nullptr; }
     int first() const { return first_; }
     bool working_on(int c) const { return active_ && c == channel_; }
 
@@ -583,7 +609,7 @@ private:
                 });
                 if (cancel_.load(std::memory_order_acquire)) break;
                 Slot& slot = ring_[i % slots];
-                if (first_ == 0) {
+                if (fn_) {
                     std::int64_t wraps = 0;
                     const std::uint16_t* samples =
                         fn_(channel_, work_phase_, key_.base, key_.offset, key_.volume, wraps);
@@ -653,7 +679,7 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
         const ChannelKey key{N, !Mode::wraps, volume, base, offset[c]};
         std::int64_t w = 0;
         const Ahead::Slot* slot = a.resting() ? nullptr : a.next(c, key, phase[c]);
-        if (slot && a.first() == 0) {
+        if (slot && a.whole()) {
             std::memcpy(phase[c], slot->after, sizeof(double) * N);
             w = slot->wraps;
             samples[c] = slot->samples;
@@ -742,7 +768,8 @@ namespace {
 // is a multiplication.
 template <int K>
 void fill_row() {
-    for (int i = 0; i < table_size; ++i) weighted[K][i] = static_cast<std::int16_t>(table[i] / (K + 1));
+    if constexpr (K > 0)
+        for (int i = 0; i < table_size; ++i) weighted[K][i] = static_cast<std::int16_t>(table[i] / (K + 1));
 }
 
 template <int... K>
@@ -798,7 +825,7 @@ void expect_blocks(const RenderState& s, std::int64_t count, double base, double
         // Both channels to compute: the right one on the second thread.
         ChannelFunction fn = clean ? channel_functions<Clean>[n] : channel_functions<Exact>[n];
         ahead().start(1, 0, fn, nullptr, ChannelKey{n, clean, s.volume, base, beat}, s.right_phase, count);
-    } else if (left_whole != right_whole && n >= 2) {
+    } else if (left_whole != right_whole) {
         // One channel to compute: its upper partials on the second thread.
         int c = left_whole ? 1 : 0;
         int first = split_point(n);

@@ -218,3 +218,22 @@ TEST(RenderReference, WorkAheadMatchesTheFrameFormulas) {
         if (HasFatalFailure() || HasNonfatalFailure()) return;
     }
 }
+
+TEST(RenderReference, TablePeakInEveryWorkSplit) {
+    build_sine_table();
+    // The table's peak entry is 32768, one past the 16-bit range: a partial
+    // whose phase lands on it must read it whole however the channel's
+    // partials are shared out. 295 Hz on the left repeats, 295 + 44099.5 Hz
+    // on the right does not, and reaches the peak in its fifth block.
+    for (int n = 1; n <= 10; ++n) {
+        RenderState s;
+        Reference ref;
+        s.harmonics = ref.s.harmonics = n;
+        s.volume = ref.s.volume = 100.0;
+        s.mode = ref.s.mode = SampleMode::clean;
+        MemorySink out;
+        render_blocks(s, 6, out, 295.0, 44099.5);
+        ref.blocks(6, 295.0, 44099.5);
+        expect_same(out, ref, s, n);
+    }
+}

@@ -542,6 +542,7 @@ public:
         if (rest_ > 0) --rest_;
     }
     void release() {
+        went_smoothly();
         std::int64_t i = consumed_.load(std::memory_order_relaxed);
         std::memcpy(next_phase_, ring_[i % slots].after, sizeof next_phase_);
         consumed_.store(i + 1, std::memory_order_release);
@@ -570,9 +571,16 @@ private:
     static constexpr std::chrono::milliseconds stall_time{1};
 
     // A stall stops the work ahead for a while, twice as long each time.
+    // Ten minutes of sound without one bring the rest back down.
     void stalled() {
         rest_ = rest_length_;
         if (rest_length_ < (std::int64_t{1} << 30)) rest_length_ *= 2;
+        smooth_ = 0;
+    }
+    void went_smoothly() {
+        if (++smooth_ < 600 * blocks_per_second) return;
+        smooth_ = 0;
+        if (rest_length_ > shortest_rest) rest_length_ /= 2;
     }
 
     bool start_thread() {
@@ -632,7 +640,8 @@ private:
     std::thread thread_;
     bool started_ = false;
     bool active_ = false;   // a job was started and not stopped (the caller's)
-    std::int64_t rest_ = 0, rest_length_ = 60 * blocks_per_second;   // in blocks
+    static constexpr std::int64_t shortest_rest = 60 * blocks_per_second;   // blocks
+    std::int64_t rest_ = 0, rest_length_ = shortest_rest, smooth_ = 0;
     double next_phase_[max_partials] = {};   // the caller's: where the next block starts
     // The job: set under the lock before the thread takes it, then only read.
     std::mutex lock_;

@@ -528,7 +528,18 @@ public:
         if (produced_.load(std::memory_order_acquire) <= i) {
             auto start = std::chrono::steady_clock::now();
             wait_for(produced_, [&] { return produced_.load(std::memory_order_acquire) > i; });
-            if (std::chrono::steady_clock::now() - start > stall_time) stalled();
+            auto waited = std::chrono::steady_clock::now() - start;
+            waited_ += waited;
+            if (waited > stall_time) stalled();
+        }
+        // Waiting for the thread half the time means it seldom runs: the
+        // caller alone would be as fast, without the waits.
+        if (++window_blocks_ == window) {
+            auto now = std::chrono::steady_clock::now();
+            if (waited_ * 2 > now - window_start_) stalled();
+            window_start_ = now;
+            waited_ = {};
+            window_blocks_ = 0;
         }
         return &ring_[i % slots];
     }
@@ -641,6 +652,10 @@ private:
     bool started_ = false;
     bool active_ = false;   // a job was started and not stopped (the caller's)
     static constexpr std::int64_t shortest_rest = 60 * blocks_per_second;   // blocks
+    static constexpr int window = 100;   // blocks
+    int window_blocks_ = 0;
+    std::chrono::steady_clock::time_point window_start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration waited_{};
     std::int64_t rest_ = 0, rest_length_ = shortest_rest, smooth_ = 0;
     double next_phase_[max_partials] = {};   // the caller's: where the next block starts
     // The job: set under the lock before the thread takes it, then only read.

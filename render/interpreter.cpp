@@ -67,6 +67,7 @@ void run_sequence(std::FILE* in, RenderState& s, BlockSink& sink) {
                     break;
                 }
                 double step = (target - s.beat_hz) / seconds;
+                sink.slide_ahead(s, seconds, s.base_hz, s.beat_hz, step);
                 for (int i = 0; i < seconds; ++i) {
                     sink.blocks(s, blocks_per_second, s.base_hz, s.beat_hz);
                     if (sink.stopped()) return;

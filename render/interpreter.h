@@ -15,6 +15,10 @@ public:
     virtual ~BlockSink() = default;
     // count blocks (count > 0) with the state's harmonics and volume.
     virtual void blocks(RenderState& state, std::int64_t count, double base, double beat) = 0;
+    // Says that a slide follows: seconds calls of a second's blocks each,
+    // the beat moving by step after each.
+    virtual void slide_ahead(const RenderState&, std::int64_t /*seconds*/, double /*base*/, double /*beat*/,
+                             double /*step*/) {}
     // True once the sink wants no more blocks (a failed write, an
     // interruption): the interpreter then returns at once.
     virtual bool stopped() const { return false; }

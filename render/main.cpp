@@ -143,6 +143,11 @@ public:
             if (progress_) show();
         }
     }
+    void slide_ahead(const RenderState& state, std::int64_t seconds, double base, double beat, double step) override {
+        std::int64_t left = (total_ - done_ + blocks_per_second - 1) / blocks_per_second;
+        if (seconds > left) seconds = left;
+        if (seconds > 1 && !stopped()) expect_slide(state, seconds, base, beat, step);
+    }
     bool stopped() const override { return stop_signal != 0 || out_.failed() || done_ >= total_; }
 
     void finish() {

@@ -473,6 +473,7 @@ public:
         std::int32_t sums[frames_per_block];
         double after[max_partials];
         std::int64_t wraps;
+        ChannelKey key;   // what it was computed for
     };
 
     ~Ahead() {
@@ -488,9 +489,15 @@ public:
 
     // Computes channel c of count blocks from these phases: the whole
     // channel with fn, or else the sums of the partials from first on with
-    // sum_fn.
+    // sum_fn. With per above 0 the beat (the right channel's offset) moves
+    // by step after every per blocks, as a slide moves it. Work already
+    // planned that goes on with this key from these phases is kept.
     void start(int c, int first, ChannelFunction fn, SumFunction sum_fn, const ChannelKey& key, const double* phase,
-               std::int64_t count) {
+               std::int64_t count, std::int64_t per, double step) {
+        if (active_ && c == channel_ && first == first_ && fn == fn_ && sum_fn == sum_fn_ && key == next_key_ &&
+            same_phases(phase + first, next_phase_ + first, key.n - first) &&
+            count_ - consumed_.load(std::memory_order_relaxed) >= count)
+            return;
         stop();
         if (!started_ && !start_thread()) return;
         {
@@ -500,10 +507,9 @@ public:
             fn_ = fn;
             sum_fn_ = sum_fn;
             key_ = key;
-            for (int k = 0; k < max_partials; ++k) {
-                work_phase_[k] = phase[k];
-                work_step_[k] = power_of_two[k] * key.base + key.offset;
-            }
+            per_ = per;
+            step_ = step;
+            std::memcpy(work_phase_, phase, sizeof work_phase_);
             count_ = count;
             produced_.store(0, std::memory_order_relaxed);
             consumed_.store(0, std::memory_order_relaxed);
@@ -512,6 +518,7 @@ public:
             job_ = true;
             jobs_.fetch_add(1, std::memory_order_release);
         }
+        next_key_ = key;
         std::memcpy(next_phase_, phase, sizeof next_phase_);
         active_ = true;
         job_ready_.notify_all();
@@ -523,15 +530,21 @@ public:
     const Slot* next(int c, const ChannelKey& key, const double* phase) {
         if (!active_ || c != channel_) return nullptr;
         std::int64_t i = consumed_.load(std::memory_order_relaxed);
-        if (i >= count_ || !(key == key_) || !same_phases(phase + first_, next_phase_ + first_, key.n - first_))
+        if (i >= count_ || !(key == next_key_) || !same_phases(phase + first_, next_phase_ + first_, key.n - first_))
             return nullptr;
         if (produced_.load(std::memory_order_acquire) <= i) {
             auto start = std::chrono::steady_clock::now();
             wait_for(produced_, [&] { return produced_.load(std::memory_order_acquire) > i; });
-            auto waited = std::chrono::steady_clock::now() - start;
-            waited_ += waited;
-            if (waited > stall_time) stalled();
+            // A job's first block also waits for the thread to wake up.
+            if (i > 0) {
+                auto waited = std::chrono::steady_clock::now() - start;
+                waited_ += waited;
+                if (waited > stall_time) stalled();
+            }
         }
+        // The block's own record decides: the thread moves the beat by its
+        // own additions.
+        if (!(ring_[i % slots].key == key)) return nullptr;
         // Waiting for the thread half the time means it seldom runs: the
         // caller alone would be as fast, without the waits.
         if (++window_blocks_ == window) {
@@ -556,6 +569,7 @@ public:
         went_smoothly();
         std::int64_t i = consumed_.load(std::memory_order_relaxed);
         std::memcpy(next_phase_, ring_[i % slots].after, sizeof next_phase_);
+        next_key_ = moved(next_key_, i + 1);
         consumed_.store(i + 1, std::memory_order_release);
         consumed_.notify_one();
     }
@@ -577,6 +591,13 @@ public:
 
 private:
     static constexpr int slots = 8;
+
+    // The key for the block after the first done ones: the beat moves as
+    // the sequence moves it, by the same additions, so the bits agree.
+    ChannelKey moved(ChannelKey key, std::int64_t done) const {
+        if (per_ > 0 && done % per_ == 0 && channel_ == 1) key.offset += step_;
+        return key;
+    }
     // A block takes some microseconds; a wait this long means the thread
     // was not running.
     static constexpr std::chrono::milliseconds stall_time{1};
@@ -621,7 +642,16 @@ private:
                 job_ = false;
                 taken = jobs_.load(std::memory_order_relaxed);
             }
+            ChannelKey key = key_;
+            for (int k = 0; k < max_partials; ++k) work_step_[k] = power_of_two[k] * key.base + key.offset;
             for (std::int64_t i = 0; i < count_; ++i) {
+                if (i > 0) {
+                    ChannelKey after = moved(key, i);
+                    if (!(after == key)) {
+                        key = after;
+                        for (int k = 0; k < max_partials; ++k) work_step_[k] = power_of_two[k] * key.base + key.offset;
+                    }
+                }
                 wait_for(consumed_, [&] {
                     return cancel_.load(std::memory_order_acquire) ||
                            i - consumed_.load(std::memory_order_acquire) < slots;
@@ -631,7 +661,7 @@ private:
                 if (fn_) {
                     std::int64_t wraps = 0;
                     const std::uint16_t* samples =
-                        fn_(channel_, work_phase_, key_.base, key_.offset, key_.volume, wraps);
+                        fn_(channel_, work_phase_, key.base, key.offset, key.volume, wraps);
                     std::memcpy(slot.samples, samples, sizeof slot.samples);
                     slot.wraps = wraps;
                 } else {
@@ -639,6 +669,7 @@ private:
                     slot.wraps = 0;
                 }
                 std::memcpy(slot.after, work_phase_, sizeof slot.after);
+                slot.key = key;
                 produced_.store(i + 1, std::memory_order_release);
                 produced_.notify_one();
             }
@@ -658,6 +689,7 @@ private:
     std::chrono::steady_clock::duration waited_{};
     std::int64_t rest_ = 0, rest_length_ = shortest_rest, smooth_ = 0;
     double next_phase_[max_partials] = {};   // the caller's: where the next block starts
+    ChannelKey next_key_;                    // and what it is computed for
     // The job: set under the lock before the thread takes it, then only read.
     std::mutex lock_;
     std::condition_variable job_ready_;
@@ -665,7 +697,9 @@ private:
     int channel_ = 0, first_ = 0;
     ChannelFunction fn_ = nullptr;
     SumFunction sum_fn_ = nullptr;
-    ChannelKey key_;
+    ChannelKey key_;   // of the first block
+    std::int64_t per_ = 0;
+    double step_ = 0;
     double work_step_[max_partials] = {};
     std::int64_t count_ = 0;
     double work_phase_[max_partials] = {};   // the thread's alone while busy
@@ -840,22 +874,39 @@ std::int32_t mix_channel(const PhaseBank& bank, int n, double volume) {
     return Exact::sample(half_of(sum), volume);
 }
 
-void expect_blocks(const RenderState& s, std::int64_t count, double base, double beat) {
+namespace {
+
+// The work ahead for count blocks; with per above 0 the beat moves by step
+// after every per blocks.
+void plan_blocks(const RenderState& s, std::int64_t count, double base, double beat, std::int64_t per, double step) {
     int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
     if (count < 2 || n == 0 || !s.listening.plain() || ahead().resting()) return;
     bool clean = s.mode == SampleMode::clean;
-    bool left_whole = whole_steps(n, base, 0.0), right_whole = whole_steps(n, base, beat);
+    // A moving beat leaves whole hertz at once unless it moves by whole hertz.
+    bool left_whole = whole_steps(n, base, 0.0);
+    bool right_whole = whole_steps(n, base, beat) && (per == 0 || std::floor(step) == step);
     if (!left_whole && !right_whole) {
         // Both channels to compute: the right one on the second thread.
         ChannelFunction fn = clean ? channel_functions<Clean>[n] : channel_functions<Exact>[n];
-        ahead().start(1, 0, fn, nullptr, ChannelKey{n, clean, s.volume, base, beat}, s.right_phase, count);
+        ahead().start(1, 0, fn, nullptr, ChannelKey{n, clean, s.volume, base, beat}, s.right_phase, count, per, step);
     } else if (left_whole != right_whole) {
         // One channel to compute: its upper partials on the second thread.
         int c = left_whole ? 1 : 0;
         int first = split_point(n);
         ahead().start(c, first, nullptr, sum_functions[n - first], ChannelKey{n, clean, s.volume, base, c ? beat : 0.0},
-                      c ? s.right_phase : s.left_phase, count);
+                      c ? s.right_phase : s.left_phase, count, per, step);
     }
+}
+
+}  // namespace
+
+void expect_blocks(const RenderState& s, std::int64_t count, double base, double beat) {
+    plan_blocks(s, count, base, beat, 0, 0.0);
+}
+
+void expect_slide(const RenderState& s, std::int64_t seconds, double base, double beat, double step) {
+    if (seconds > INT64_MAX / blocks_per_second) seconds = INT64_MAX / blocks_per_second;
+    plan_blocks(s, seconds * blocks_per_second, base, beat, blocks_per_second, step);
 }
 
 void render_blocks(RenderState& s, std::int64_t count, FrameSink& out, double base, double beat) {

@@ -58,6 +58,9 @@ std::int32_t mix_channel(const PhaseBank& bank, int n, double volume);
 // right one is then computed ahead on a second thread. Any other call that
 // follows is still rendered exactly; only the work ahead is lost.
 void expect_blocks(const RenderState& state, std::int64_t count, double base, double beat);
+// The same for a slide: seconds of ten blocks each, the beat moving by step
+// (added to it) after every second.
+void expect_slide(const RenderState& state, std::int64_t seconds, double base, double beat, double step);
 
 // Renders count blocks of 4410 frames with the given base and beat; the
 // harmonic count and volume come from the state. A count of 0 or less

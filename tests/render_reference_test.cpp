@@ -237,3 +237,40 @@ TEST(RenderReference, TablePeakInEveryWorkSplit) {
         expect_same(out, ref, s, n);
     }
 }
+
+TEST(RenderReference, SlidesPlannedAheadMatchTheFrameFormulas) {
+    build_sine_table();
+    // A slide is announced whole, then rendered as the renderer renders it:
+    // each second announced and rendered a block at a time, the beat moved
+    // by the step after it. Slides from whole and fractional beats, by
+    // whole and fractional steps, some cut short, one with a volume change.
+    std::mt19937_64 rng(7);
+    const double bases[] = {300.0, 136.1, 250.0};
+    const double beats[] = {10.0, 7.83, 4.0};
+    const double steps[] = {-0.01, 1.0, 0.37, 0.0};
+    RenderState s;
+    Reference ref;
+    MemorySink out;
+    for (int segment = 0; segment < 24; ++segment) {
+        int n = std::uniform_int_distribution<int>(1, 9)(rng);
+        s.harmonics = ref.s.harmonics = n;
+        double base = bases[std::uniform_int_distribution<int>(0, 2)(rng)];
+        double beat = beats[std::uniform_int_distribution<int>(0, 2)(rng)];
+        double step = steps[std::uniform_int_distribution<int>(0, 3)(rng)];
+        int seconds = std::uniform_int_distribution<int>(2, 5)(rng);
+        int played = std::uniform_int_distribution<int>(0, 3)(rng) == 0 ? seconds - 1 : seconds;
+        bool change = std::uniform_int_distribution<int>(0, 5)(rng) == 0;
+        expect_slide(s, seconds, base, beat, step);
+        for (int second = 0; second < played; ++second) {
+            if (change && second == 1) s.volume = ref.s.volume = s.volume == 50.0 ? 60.0 : 50.0;
+            expect_blocks(s, blocks_per_second, base, beat);
+            for (int b = 0; b < blocks_per_second; ++b) {
+                render_blocks(s, 1, out, base, beat);
+                ref.blocks(1, base, beat);
+            }
+            beat += step;
+        }
+        expect_same(out, ref, s, segment);
+        if (HasFatalFailure() || HasNonfatalFailure()) return;
+    }
+}

@@ -5,18 +5,16 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <csignal>
 #include <cstring>
 #include <mutex>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <pthread.h>
-#include <system_error>
 #include <thread>
 #include <utility>
 
 #include "phase.h"
+#include "quiet_thread.h"
 
 namespace render {
 
@@ -252,6 +250,20 @@ int cycles_needed(const double* phase, const double* step) {
 }
 
 // One channel's block, partial by partial.
+// A frame's 16-bit word for its partials' sum: from the level table when
+// there is one, else by the mode's formula; a wrapped sample is counted.
+template <class Mode>
+inline std::uint16_t sample_of(std::int32_t sum, const std::uint16_t* levels, const LevelCache<Mode>& cache,
+                               double volume, std::int64_t& wraps) {
+    if (levels) {
+        if constexpr (Mode::wraps) wraps += cache.wrapped(sum);
+        return levels[sum];
+    }
+    std::int32_t v = Mode::sample(half_of(sum), volume);
+    if constexpr (Mode::wraps) wraps += outside_word(v);
+    return static_cast<std::uint16_t>(v);
+}
+
 // With Extra, each frame's sum starts from the given sums of the channel's
 // upper partials, computed elsewhere.
 template <int N, class Mode, int Cycles, bool Extra = false>
@@ -270,14 +282,7 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
             const auto i = static_cast<std::int64_t>(x[k]);
             sum += k == 0 ? table[i] : weighted[k][i];
         }
-        if (levels) {
-            out[f] = levels[sum];
-            if constexpr (Mode::wraps) wraps += cache.wrapped(sum);
-        } else {
-            std::int32_t v = Mode::sample(half_of(sum), volume);
-            out[f] = static_cast<std::uint16_t>(v);
-            if constexpr (Mode::wraps) wraps += outside_word(v);
-        }
+        out[f] = sample_of<Mode>(sum, levels, cache, volume, wraps);
     }
     for (int k = 0; k < N; ++k) phase[k] = x[k];
     return wraps;
@@ -401,17 +406,7 @@ const std::uint16_t* split_samples(int c, double* phase, double base, double off
     if constexpr (M == 0) {
         // Every partial was computed elsewhere: only the samples are made here.
         wraps = 0;
-        for (int f = 0; f < frames_per_block; ++f) {
-            std::int32_t sum = extra[f];
-            if (levels) {
-                target[f] = levels[sum];
-                if constexpr (Mode::wraps) wraps += cache.wrapped(sum);
-            } else {
-                std::int32_t v = Mode::sample(half_of(sum), volume);
-                target[f] = static_cast<std::uint16_t>(v);
-                if constexpr (Mode::wraps) wraps += outside_word(v);
-            }
-        }
+        for (int f = 0; f < frames_per_block; ++f) target[f] = sample_of<Mode>(extra[f], levels, cache, volume, wraps);
         return target;
     } else {
         double step[M];
@@ -515,7 +510,6 @@ public:
             consumed_.store(0, std::memory_order_relaxed);
             cancel_.store(false, std::memory_order_relaxed);
             busy_.store(1, std::memory_order_relaxed);
-            job_ = true;
             jobs_.fetch_add(1, std::memory_order_release);
         }
         next_key_ = key;
@@ -616,17 +610,7 @@ private:
     }
 
     bool start_thread() {
-        // Signals stay with the thread that renders.
-        sigset_t all, old;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &old);
-        try {
-            thread_ = std::thread(&Ahead::run, this);
-            started_ = true;
-        } catch (const std::system_error&) {
-            started_ = false;
-        }
-        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        started_ = start_quiet_thread(thread_, [this] { run(); });
         return started_;
     }
 
@@ -637,9 +621,8 @@ private:
             wait_for_briefly([&] { return jobs_.load(std::memory_order_acquire) != taken; });
             {
                 std::unique_lock<std::mutex> hold(lock_);
-                job_ready_.wait(hold, [this] { return job_ || quit_; });
+                job_ready_.wait(hold, [&] { return jobs_.load(std::memory_order_relaxed) != taken || quit_; });
                 if (quit_) return;
-                job_ = false;
                 taken = jobs_.load(std::memory_order_relaxed);
             }
             ChannelKey key = key_;
@@ -693,7 +676,7 @@ private:
     // The job: set under the lock before the thread takes it, then only read.
     std::mutex lock_;
     std::condition_variable job_ready_;
-    bool job_ = false, quit_ = false;
+    bool quit_ = false;
     int channel_ = 0, first_ = 0;
     ChannelFunction fn_ = nullptr;
     SumFunction sum_fn_ = nullptr;

@@ -1,11 +1,10 @@
 #include "writer.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <pthread.h>
-#include <system_error>
 #include <unistd.h>
+
+#include "quiet_thread.h"
 
 namespace render {
 
@@ -17,19 +16,8 @@ constexpr std::size_t background_capacity = 1 << 20;
 Writer::Writer(int fd, bool background)
     : fd_(fd), capacity_(background ? background_capacity : plain_capacity),
       storage_(new unsigned char[background ? 2 * background_capacity : plain_capacity]), cur_(storage_.get()) {
-    if (!background) return;
-    // Signals stay with the thread that renders; the writer only writes.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, &old);
-    try {
-        thread_ = std::thread(&Writer::run, this);
-        background_ = true;
-    } catch (const std::system_error&) {
-        // No thread to be had: the same bytes, written in turn.
-        capacity_ = background_capacity;
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    // Without a thread the same bytes are written in turn.
+    if (background) background_ = start_quiet_thread(thread_, [this] { run(); });
 }
 
 Writer::~Writer() {

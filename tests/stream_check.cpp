@@ -45,25 +45,32 @@ std::vector<unsigned char> read_file(const char* path) {
     return v;
 }
 
-int match(const std::vector<unsigned char>& s, double volume, int harmonics, double base, double beat) {
-    auto table = make_sine_table(11025);
-    player.volume.store(volume);
-    player.harmonics.store(harmonics);
-    player.base_hz.store(base);
-    player.beat_hz.store(beat);
-    std::size_t frames = s.size() / 2;
-    std::size_t first = frames;   // first frame of the matching tail
+// Prints where the tail of frames that all match begins and how long it
+// is; same(k) computes frame k (in order) and says whether it matched.
+template <class Same>
+int print_matching_tail(std::size_t frames, Same same) {
+    std::size_t first = frames;
     for (std::size_t k = 0; k < frames; ++k) {
-        unsigned char l, r;
-        compute_frame(table.data(), l, r);
-        bool same = l == s[2 * k] && r == s[2 * k + 1];
-        if (!same)
+        if (!same(k))
             first = frames;
         else if (first == frames)
             first = k;
     }
     std::printf("%zu %zu\n", first, frames - first);
     return 0;
+}
+
+int match(const std::vector<unsigned char>& s, double volume, int harmonics, double base, double beat) {
+    auto table = make_sine_table(11025);
+    player.volume.store(volume);
+    player.harmonics.store(harmonics);
+    player.base_hz.store(base);
+    player.beat_hz.store(beat);
+    return print_matching_tail(s.size() / 2, [&](std::size_t k) {
+        unsigned char l, r;
+        compute_frame(table.data(), l, r);
+        return l == s[2 * k] && r == s[2 * k + 1];
+    });
 }
 
 double power(const unsigned char* s, std::size_t n, int channel, double hz, double mean) {
@@ -152,18 +159,11 @@ int hqmatch(const std::vector<unsigned char>& bytes, double volume, int harmonic
             unsigned rate) {
     auto s = samples16(bytes);
     HqExpect e(harmonics, base, beat, rate);
-    std::size_t frames = s.size() / 2, first = frames;
-    for (std::size_t k = 0; k < frames; ++k) {
+    return print_matching_tail(s.size() / 2, [&](std::size_t k) {
         std::int32_t l, r;
         e.next(l, r);
-        bool same = hq_sample(l, volume) == s[2 * k] && hq_sample(r, volume) == s[2 * k + 1];
-        if (!same)
-            first = frames;
-        else if (first == frames)
-            first = k;
-    }
-    std::printf("%zu %zu\n", first, frames - first);
-    return 0;
+        return hq_sample(l, volume) == s[2 * k] && hq_sample(r, volume) == s[2 * k + 1];
+    });
 }
 
 // Frequency from the zero crossings of one channel, interpolated between

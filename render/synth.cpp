@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "phase.h"
@@ -250,6 +251,16 @@ int cycles_needed(const double* phase, const double* step) {
 }
 
 // One channel's block, partial by partial.
+// Calls f with the phase step of cycles_needed's answer as a constant.
+template <class F>
+decltype(auto) by_cycles(int cycles, F f) {
+    switch (cycles) {
+        case 1: return f(std::integral_constant<int, 1>{});
+        case 2: return f(std::integral_constant<int, 2>{});
+        default: return f(std::integral_constant<int, 0>{});
+    }
+}
+
 // A frame's 16-bit word for its partials' sum: from the level table when
 // there is one, else by the mode's formula; a wrapped sample is counted.
 template <class Mode>
@@ -315,20 +326,12 @@ void partial_sums(double* phase, const double* step, int first, std::int32_t* su
 
 template <int Count>
 void partial_sums_block(double* phase, const double* step, int first, std::int32_t* sums) {
-    int cycles = cycles_needed<Count>(phase, step);
-    if (first == 0) {
-        switch (cycles) {
-            case 1: partial_sums<Count, 1, true>(phase, step, first, sums); break;
-            case 2: partial_sums<Count, 2, true>(phase, step, first, sums); break;
-            default: partial_sums<Count, 0, true>(phase, step, first, sums); break;
-        }
-    } else {
-        switch (cycles) {
-            case 1: partial_sums<Count, 1, false>(phase, step, first, sums); break;
-            case 2: partial_sums<Count, 2, false>(phase, step, first, sums); break;
-            default: partial_sums<Count, 0, false>(phase, step, first, sums); break;
-        }
-    }
+    by_cycles(cycles_needed<Count>(phase, step), [&](auto cycles) {
+        if (first == 0)
+            partial_sums<Count, cycles, true>(phase, step, first, sums);
+        else
+            partial_sums<Count, cycles, false>(phase, step, first, sums);
+    });
 }
 
 using SumFunction = void (*)(double*, const double*, int, std::int32_t*);
@@ -382,11 +385,9 @@ const std::uint16_t* channel_samples(int c, double* phase, double base, double o
     double step[N];
     for (int k = 0; k < N; ++k) step[k] = power_of_two[k] * base + offset;
     std::uint16_t* target = cycle.buffer();
-    switch (cycles_needed<N>(phase, step)) {
-        case 1: wraps = channel_block<N, Mode, 1>(phase, step, target, levels, cache, volume); break;
-        case 2: wraps = channel_block<N, Mode, 2>(phase, step, target, levels, cache, volume); break;
-        default: wraps = channel_block<N, Mode, 0>(phase, step, target, levels, cache, volume); break;
-    }
+    wraps = by_cycles(cycles_needed<N>(phase, step), [&](auto cycles) {
+        return channel_block<N, Mode, cycles>(phase, step, target, levels, cache, volume);
+    });
     cycle.recorded(phase, wraps);
     return target;
 }
@@ -411,11 +412,9 @@ const std::uint16_t* split_samples(int c, double* phase, double base, double off
     } else {
         double step[M];
         for (int k = 0; k < M; ++k) step[k] = power_of_two[k] * base + offset;
-        switch (cycles_needed<M>(phase, step)) {
-            case 1: wraps = channel_block<M, Mode, 1, true>(phase, step, target, levels, cache, volume, extra); break;
-            case 2: wraps = channel_block<M, Mode, 2, true>(phase, step, target, levels, cache, volume, extra); break;
-            default: wraps = channel_block<M, Mode, 0, true>(phase, step, target, levels, cache, volume, extra); break;
-        }
+        wraps = by_cycles(cycles_needed<M>(phase, step), [&](auto cycles) {
+            return channel_block<M, Mode, cycles, true>(phase, step, target, levels, cache, volume, extra);
+        });
         return target;
     }
 }

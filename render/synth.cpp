@@ -10,6 +10,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define AMBRISE_VECTOR_PHASES 1
+#endif
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -134,9 +138,10 @@ private:
     bool valid_ = false;
 };
 
-// One per channel, so that the two channels can be computed on two threads.
+// One per channel, and one for the channel the second thread computes, so
+// that no two threads share one.
 template <class Mode>
-LevelCache<Mode> level_caches[2];
+LevelCache<Mode> level_caches[3];
 
 inline void store(unsigned char* p, std::uint32_t l, std::uint32_t r) {
     // Little-endian words, left then right.
@@ -218,7 +223,7 @@ private:
     std::uint16_t samples_[max_blocks][frames_per_block] = {};
 };
 
-ChannelCycle channel_cycles[2];
+ChannelCycle channel_cycles[3];   // the same three
 
 // A phase after one step. Cycles 0 is the general rule for any step and
 // phase. With every phase inside the cycle and every step of 0 or more and
@@ -275,11 +280,139 @@ inline std::uint16_t sample_of(std::int32_t sum, const std::uint16_t* levels, co
     return static_cast<std::uint16_t>(v);
 }
 
+std::atomic<bool> vector_phases_allowed{true};
+std::atomic<int> work_ahead_delay{0};   // microseconds, for tests
+
+#if AMBRISE_VECTOR_PHASES
+// Up to eight partials' phases stepped together in four-lane vectors: the
+// same additions and the same subtraction of a cycle, lane by lane, so each
+// phase takes exactly the values the scalar steps give it. A frame's steps
+// no longer wait on one another; only the rare frame where some phase
+// passes the cycle takes a branch. For phases inside the cycle and steps of
+// 0 or more below one cycle only. Fills sums with each frame's sum of the
+// partials from first on (plus extra's, when given).
+template <int Count, bool Fundamental>
+__attribute__((target("avx2"))) void vector_sums(double* phase, const double* step, int first, std::int32_t* sums,
+                                                 const std::int32_t* extra) {
+    constexpr int V = (Count + 3) / 4;
+    alignas(32) double lanes[V * 4] = {}, steps[V * 4] = {};
+    for (int k = 0; k < Count; ++k) {
+        lanes[k] = phase[k];
+        steps[k] = step[k];
+    }
+    __m256d x[V], s[V];
+    for (int v = 0; v < V; ++v) {
+        x[v] = _mm256_load_pd(lanes + 4 * v);
+        s[v] = _mm256_load_pd(steps + 4 * v);   // unused lanes step by 0 and stay at 0
+    }
+    const std::int16_t* rows[Count];
+    for (int k = 0; k < Count; ++k) rows[k] = weighted[first + k];
+    const __m256d cycle = _mm256_set1_pd(modulus);
+    for (int f = 0; f < frames_per_block; ++f) {
+        __m256d past[V];
+        __m256d any = _mm256_setzero_pd();
+        for (int v = 0; v < V; ++v) {
+            x[v] = _mm256_add_pd(s[v], x[v]);
+            past[v] = _mm256_cmp_pd(x[v], cycle, _CMP_GE_OQ);
+            any = _mm256_or_pd(any, past[v]);
+        }
+        if (__builtin_expect(!_mm256_testz_pd(any, any), 0))
+            for (int v = 0; v < V; ++v) x[v] = _mm256_sub_pd(x[v], _mm256_and_pd(past[v], cycle));
+        alignas(16) std::int32_t index[V * 4];
+        for (int v = 0; v < V; ++v)
+            _mm_store_si128(reinterpret_cast<__m128i*>(index + 4 * v), _mm256_cvttpd_epi32(x[v]));
+        std::int32_t sum = extra ? extra[f] : 0;
+#pragma GCC unroll 10
+        for (int k = 0; k < Count; ++k) sum += Fundamental && k == 0 ? table[index[k]] : rows[k][index[k]];
+        sums[f] = sum;
+    }
+    for (int v = 0; v < V; ++v) _mm256_store_pd(lanes + 4 * v, x[v]);
+    for (int k = 0; k < Count; ++k) phase[k] = lanes[k];
+}
+
+bool vector_phases_supported() {
+    static const bool supported = __builtin_cpu_supports("avx2");
+    return supported;
+}
+
+// The mode's sample for each sum, four frames at a time: the same
+// conversions, multiplication, division and floor as the scalar rule, for
+// volumes at which every value fits 32 bits (see levels_in_vectors).
+template <class Mode>
+__attribute__((target("avx2"))) std::int64_t vector_levels(const std::int32_t* sums, std::uint16_t* out,
+                                                           double volume) {
+    const __m256d v = _mm256_set1_pd(volume), hundred = _mm256_set1_pd(100.0);
+    const __m128i midpoint = _mm_set1_epi32(Mode::wraps ? 32768 : 0);
+    const __m128i high = _mm_set1_epi32(32767), low = _mm_set1_epi32(-32768);
+    // The low two bytes of each 32-bit value, packed into the low half.
+    const __m128i words = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+    std::int64_t wraps = 0;
+    int f = 0;
+    for (; f + 4 <= frames_per_block; f += 4) {
+        __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + f));
+        // Halved toward zero: negative odd sums round up.
+        __m128i half = _mm_srai_epi32(_mm_add_epi32(sum, _mm_srli_epi32(sum, 31)), 1);
+        __m256d x = _mm256_cvtepi32_pd(_mm_add_epi32(half, midpoint));
+        x = _mm256_div_pd(_mm256_mul_pd(x, v), hundred);
+        __m128i value = _mm256_cvttpd_epi32(_mm256_round_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+        if constexpr (Mode::wraps) {
+            __m128i outside = _mm_or_si128(_mm_cmpgt_epi32(value, high), _mm_cmplt_epi32(value, low));
+            wraps += std::popcount(static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(outside))));
+        } else {
+            value = _mm_max_epi32(_mm_min_epi32(value, high), low);
+        }
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + f), _mm_shuffle_epi8(value, words));
+    }
+    for (; f < frames_per_block; ++f) {
+        std::int32_t value = Mode::sample(half_of(sums[f]), volume);
+        if constexpr (Mode::wraps) wraps += outside_word(value);
+        out[f] = static_cast<std::uint16_t>(value);
+    }
+    return wraps;
+}
+#endif
+
+// Whether the samples of a block at this volume are made in vectors: the
+// volume finite and small enough that no value needs the scalar rule's
+// clamping to 32 bits.
+bool levels_in_vectors(double volume) {
+#if AMBRISE_VECTOR_PHASES
+    return vector_phases_supported() && vector_phases_allowed.load(std::memory_order_relaxed) &&
+           volume >= -1e6 && volume <= 1e6;
+#else
+    (void)volume;
+    return false;
+#endif
+}
+
+// Whether this block's phases may be stepped in vectors.
+template <int Count, int Cycles>
+bool vector_phases() {
+#if AMBRISE_VECTOR_PHASES
+    return Cycles == 1 && Count <= 8 && vector_phases_supported() &&
+           vector_phases_allowed.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
 // With Extra, each frame's sum starts from the given sums of the channel's
 // upper partials, computed elsewhere.
 template <int N, class Mode, int Cycles, bool Extra = false>
 std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out, const std::uint16_t* levels,
                            const LevelCache<Mode>& cache, double volume, const std::int32_t* extra = nullptr) {
+#if AMBRISE_VECTOR_PHASES
+    if constexpr (Cycles == 1 && N <= 8) {
+        if (vector_phases<N, Cycles>()) {
+            std::int32_t sums[frames_per_block];
+            vector_sums<N, true>(phase, step, 0, sums, Extra ? extra : nullptr);
+            if (levels_in_vectors(volume)) return vector_levels<Mode>(sums, out, volume);
+            std::int64_t wraps = 0;
+            for (int f = 0; f < frames_per_block; ++f) out[f] = sample_of<Mode>(sums[f], levels, cache, volume, wraps);
+            return wraps;
+        }
+    }
+#endif
     double x[N];   // a local, so that the stores cannot be taken to alias it
     for (int k = 0; k < N; ++k) x[k] = phase[k];
     std::int64_t wraps = 0;
@@ -305,6 +438,11 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
 // all of them. The first partial reads the full table.
 template <int Count, int Cycles, bool Fundamental>
 void partial_sums(double* phase, const double* step, int first, std::int32_t* sums) {
+#if AMBRISE_VECTOR_PHASES
+    if constexpr (Cycles == 1 && Count <= 8) {
+        if (vector_phases<Count, Cycles>()) return vector_sums<Count, Fundamental>(phase, step, first, sums, nullptr);
+    }
+#endif
     double x[Count];
     const std::int16_t* rows[Count];
     for (int k = 0; k < Count; ++k) {
@@ -372,13 +510,14 @@ void interleave(unsigned char* out, const std::uint16_t* left, const std::uint16
 
 // One channel's block with N partials (N is a constant so that the loops
 // unroll): a block it recorded, repeated, or one computed and recorded.
-// Each channel has its own cycle and level cache, so the two channels may
-// be computed on two threads.
+// c picks the cycle and level cache: 0 and 1 are the caller's channels, 2
+// the second thread's.
 template <int N, class Mode>
 const std::uint16_t* channel_samples(int c, double* phase, double base, double offset, double volume,
                                      std::int64_t& wraps) {
     LevelCache<Mode>& cache = level_caches<Mode>[c];
-    const std::uint16_t* levels = cache.lookup(volume, N);
+    // Where samples are made in vectors, the level table is not needed.
+    const std::uint16_t* levels = levels_in_vectors(volume) ? nullptr : cache.lookup(volume, N);
     ChannelCycle& cycle = channel_cycles[c];
     int i = cycle.slot(phase, ChannelKey{N, !Mode::wraps, volume, base, offset});
     if (i >= 0) return cycle.repeat(i, phase, wraps);
@@ -402,10 +541,17 @@ const std::uint16_t* split_samples(int c, double* phase, double base, double off
                                    const std::int32_t* extra, std::int64_t& wraps) {
     constexpr int M = split_point(N);
     LevelCache<Mode>& cache = level_caches<Mode>[c];
-    const std::uint16_t* levels = cache.lookup(volume, N);
+    const bool in_vectors = levels_in_vectors(volume);
+    const std::uint16_t* levels = in_vectors ? nullptr : cache.lookup(volume, N);
     std::uint16_t* target = split_buffer[c];
     if constexpr (M == 0) {
         // Every partial was computed elsewhere: only the samples are made here.
+#if AMBRISE_VECTOR_PHASES
+        if (in_vectors) {
+            wraps = vector_levels<Mode>(extra, target, volume);
+            return target;
+        }
+#endif
         wraps = 0;
         for (int f = 0; f < frames_per_block; ++f) target[f] = sample_of<Mode>(extra[f], levels, cache, volume, wraps);
         return target;
@@ -460,11 +606,18 @@ void wait_for(const std::atomic<std::int64_t>& watched, Ready ready) {
 // same key from the same phases as the caller's, so it is exactly what the
 // caller would compute; anything else ends the work ahead, and the caller
 // computes the channel itself.
+//
+// The caller never sleeps on the thread. A block that is not ready when the
+// caller reaches it is computed by the caller, unless the thread is at that
+// very block and about to hand it over; the thread, finding itself behind,
+// starts again where the caller is. So a thread that a busy machine takes
+// off its core costs the caller nothing but the block in hand.
 class Ahead {
 public:
     struct Slot {
         std::uint16_t samples[frames_per_block];
         std::int32_t sums[frames_per_block];
+        double before[max_partials];   // the phases it started from
         double after[max_partials];
         std::int64_t wraps;
         ChannelKey key;   // what it was computed for
@@ -507,6 +660,7 @@ public:
             count_ = count;
             produced_.store(0, std::memory_order_relaxed);
             consumed_.store(0, std::memory_order_relaxed);
+            working_.store(-1, std::memory_order_relaxed);
             cancel_.store(false, std::memory_order_relaxed);
             busy_.store(1, std::memory_order_relaxed);
             jobs_.fetch_add(1, std::memory_order_release);
@@ -518,51 +672,44 @@ public:
     }
 
     // The next block of channel c, when it is this key's from these phases
-    // (it is then waited for); null otherwise. A slot is handed back with
-    // release().
-    const Slot* next(int c, const ChannelKey& key, const double* phase) {
+    // and the thread has it (or is about to); null otherwise. ours says
+    // whether the block belongs to the work ahead: the caller then computes
+    // it and hands its phases over with skipped(). A slot is handed back
+    // with release().
+    const Slot* next(int c, const ChannelKey& key, const double* phase, bool& ours) {
+        ours = false;
         if (!active_ || c != channel_) return nullptr;
         std::int64_t i = consumed_.load(std::memory_order_relaxed);
         if (i >= count_ || !(key == next_key_) || !same_phases(phase + first_, next_phase_ + first_, key.n - first_))
             return nullptr;
-        if (produced_.load(std::memory_order_acquire) <= i) {
-            auto start = std::chrono::steady_clock::now();
-            wait_for(produced_, [&] { return produced_.load(std::memory_order_acquire) > i; });
-            // A job's first block also waits for the thread to wake up.
-            if (i > 0) {
-                auto waited = std::chrono::steady_clock::now() - start;
-                waited_ += waited;
-                if (waited > stall_time) stalled();
-            }
-        }
+        ours = true;
+        if (produced_.load(std::memory_order_acquire) <= i && !finishing(i)) return nullptr;
         // The block's own record decides: the thread moves the beat by its
-        // own additions.
-        if (!(ring_[i % slots].key == key)) return nullptr;
-        // Waiting for the thread half the time means it seldom runs: the
-        // caller alone would be as fast, without the waits.
-        if (++window_blocks_ == window) {
-            auto now = std::chrono::steady_clock::now();
-            if (waited_ * 2 > now - window_start_) stalled();
-            window_start_ = now;
-            waited_ = {};
-            window_blocks_ = 0;
-        }
-        return &ring_[i % slots];
-    }
-
-    // Whether the work ahead is resting after stalls: a busy machine
-    // takes the second thread off its core for whole time slices, and the
-    // caller, waiting for it, then renders slower than it would alone.
-    bool resting() const { return rest_ > 0; }
-    // One block rendered without the work ahead.
-    void rested() {
-        if (rest_ > 0) --rest_;
+        // own additions and may have started again from the caller's phases.
+        const Slot& slot = ring_[i % slots];
+        if (!(slot.key == key) || !same_phases(slot.before + first_, phase + first_, key.n - first_)) return nullptr;
+        return &slot;
     }
     void release() {
-        went_smoothly();
         std::int64_t i = consumed_.load(std::memory_order_relaxed);
         std::memcpy(next_phase_, ring_[i % slots].after, sizeof next_phase_);
         next_key_ = moved(next_key_, i + 1);
+        consumed_.store(i + 1, std::memory_order_release);
+        consumed_.notify_one();
+    }
+    // The caller computed the next block itself; phase is where the block
+    // after it starts. The thread starts again from there.
+    void skipped(const double* phase) {
+        std::int64_t i = consumed_.load(std::memory_order_relaxed);
+        std::memcpy(next_phase_, phase, sizeof next_phase_);
+        next_key_ = moved(next_key_, i + 1);
+        std::uint64_t seq = published_.load(std::memory_order_relaxed);
+        published_.store(seq + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        published_index_.store(i + 1, std::memory_order_relaxed);
+        published_offset_.store(next_key_.offset, std::memory_order_relaxed);
+        for (int k = 0; k < max_partials; ++k) published_phase_[k].store(phase[k], std::memory_order_relaxed);
+        published_.store(seq + 2, std::memory_order_release);
         consumed_.store(i + 1, std::memory_order_release);
         consumed_.notify_one();
     }
@@ -571,8 +718,7 @@ public:
     int first() const { return first_; }
     bool working_on(int c) const { return active_ && c == channel_; }
 
-    // Ends the work ahead and waits until the thread has let go of the
-    // channel's cycle and cache.
+    // Ends the work ahead and waits until the thread has let go of the job.
     void stop() {
         if (!active_) return;
         cancel_.store(true, std::memory_order_release);
@@ -583,7 +729,7 @@ public:
     }
 
 private:
-    static constexpr int slots = 8;
+    static constexpr int slots = 16;
 
     // The key for the block after the first done ones: the beat moves as
     // the sequence moves it, by the same additions, so the bits agree.
@@ -591,21 +737,32 @@ private:
         if (per_ > 0 && done % per_ == 0 && channel_ == 1) key.offset += step_;
         return key;
     }
-    // A block takes some microseconds; a wait this long means the thread
-    // was not running.
-    static constexpr std::chrono::milliseconds stall_time{1};
 
-    // A stall stops the work ahead for a while, twice as long each time.
-    // Ten minutes of sound without one bring the rest back down.
-    void stalled() {
-        rest_ = rest_length_;
-        if (rest_length_ < (std::int64_t{1} << 30)) rest_length_ *= 2;
-        smooth_ = 0;
+    // Waits while the thread is computing block i, for a little longer than
+    // a block takes; true once the block is there.
+    bool finishing(std::int64_t i) {
+        if (working_.load(std::memory_order_acquire) != i) return false;
+        auto give_up = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+        for (int spins = 1;; ++spins) {
+            if (produced_.load(std::memory_order_acquire) > i) return true;
+            if (working_.load(std::memory_order_acquire) != i) return produced_.load(std::memory_order_acquire) > i;
+            if (spins % 64 == 0 && std::chrono::steady_clock::now() > give_up) return false;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
     }
-    void went_smoothly() {
-        if (++smooth_ < 600 * blocks_per_second) return;
-        smooth_ = 0;
-        if (rest_length_ > shortest_rest) rest_length_ /= 2;
+
+    // Where the caller went on by itself: the block it is at, the beat and
+    // the phases there. False while the caller is writing them.
+    bool read_published(std::int64_t& index, double& offset, double* phase) const {
+        std::uint64_t seq = published_.load(std::memory_order_acquire);
+        if (seq & 1) return false;
+        index = published_index_.load(std::memory_order_relaxed);
+        offset = published_offset_.load(std::memory_order_relaxed);
+        for (int k = 0; k < max_partials; ++k) phase[k] = published_phase_[k].load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        return published_.load(std::memory_order_relaxed) == seq;
     }
 
     bool start_thread() {
@@ -624,39 +781,60 @@ private:
                 if (quit_) return;
                 taken = jobs_.load(std::memory_order_relaxed);
             }
-            ChannelKey key = key_;
-            for (int k = 0; k < max_partials; ++k) work_step_[k] = power_of_two[k] * key.base + key.offset;
-            for (std::int64_t i = 0; i < count_; ++i) {
-                if (i > 0) {
-                    ChannelKey after = moved(key, i);
-                    if (!(after == key)) {
-                        key = after;
-                        for (int k = 0; k < max_partials; ++k) work_step_[k] = power_of_two[k] * key.base + key.offset;
-                    }
-                }
-                wait_for(consumed_, [&] {
-                    return cancel_.load(std::memory_order_acquire) ||
-                           i - consumed_.load(std::memory_order_acquire) < slots;
-                });
-                if (cancel_.load(std::memory_order_acquire)) break;
-                Slot& slot = ring_[i % slots];
-                if (fn_) {
-                    std::int64_t wraps = 0;
-                    const std::uint16_t* samples =
-                        fn_(channel_, work_phase_, key.base, key.offset, key.volume, wraps);
-                    std::memcpy(slot.samples, samples, sizeof slot.samples);
-                    slot.wraps = wraps;
-                } else {
-                    sum_fn_(work_phase_ + first_, work_step_ + first_, first_, slot.sums);
-                    slot.wraps = 0;
-                }
-                std::memcpy(slot.after, work_phase_, sizeof slot.after);
-                slot.key = key;
-                produced_.store(i + 1, std::memory_order_release);
-                produced_.notify_one();
-            }
+            work();
+            working_.store(-1, std::memory_order_relaxed);
             busy_.store(0, std::memory_order_release);
             busy_.notify_one();
+        }
+    }
+
+    void work() {
+        ChannelKey key = key_;
+        auto set_steps = [&] {
+            for (int k = 0; k < max_partials; ++k) work_step_[k] = power_of_two[k] * key.base + key.offset;
+        };
+        set_steps();
+        for (std::int64_t i = 0; i < count_;) {
+            wait_for(consumed_, [&] {
+                return cancel_.load(std::memory_order_acquire) ||
+                       i - consumed_.load(std::memory_order_acquire) < slots;
+            });
+            if (cancel_.load(std::memory_order_acquire)) return;
+            if (consumed_.load(std::memory_order_acquire) > i) {
+                // Behind the caller: on from where it is.
+                std::int64_t index;
+                double offset, phase[max_partials];
+                if (!read_published(index, offset, phase) || index <= i) continue;
+                i = index;
+                if (i >= count_) return;
+                std::memcpy(work_phase_, phase, sizeof work_phase_);
+                key.offset = offset;
+                set_steps();
+            }
+            working_.store(i, std::memory_order_release);
+            if (auto delay = work_ahead_delay.load(std::memory_order_relaxed); delay > 0)
+                std::this_thread::sleep_for(std::chrono::microseconds(delay));
+            Slot& slot = ring_[i % slots];
+            std::memcpy(slot.before, work_phase_, sizeof slot.before);
+            if (fn_) {
+                std::int64_t wraps = 0;
+                // The thread's own level cache and cycle, apart from the caller's.
+                const std::uint16_t* samples = fn_(2, work_phase_, key.base, key.offset, key.volume, wraps);
+                std::memcpy(slot.samples, samples, sizeof slot.samples);
+                slot.wraps = wraps;
+            } else {
+                sum_fn_(work_phase_ + first_, work_step_ + first_, first_, slot.sums);
+                slot.wraps = 0;
+            }
+            std::memcpy(slot.after, work_phase_, sizeof slot.after);
+            slot.key = key;
+            produced_.store(i + 1, std::memory_order_release);
+            ++i;
+            ChannelKey after = moved(key, i);
+            if (!(after == key)) {
+                key = after;
+                set_steps();
+            }
         }
     }
 
@@ -664,12 +842,6 @@ private:
     std::thread thread_;
     bool started_ = false;
     bool active_ = false;   // a job was started and not stopped (the caller's)
-    static constexpr std::int64_t shortest_rest = 60 * blocks_per_second;   // blocks
-    static constexpr int window = 100;   // blocks
-    int window_blocks_ = 0;
-    std::chrono::steady_clock::time_point window_start_ = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::duration waited_{};
-    std::int64_t rest_ = 0, rest_length_ = shortest_rest, smooth_ = 0;
     double next_phase_[max_partials] = {};   // the caller's: where the next block starts
     ChannelKey next_key_;                    // and what it is computed for
     // The job: set under the lock before the thread takes it, then only read.
@@ -682,11 +854,17 @@ private:
     ChannelKey key_;   // of the first block
     std::int64_t per_ = 0;
     double step_ = 0;
-    double work_step_[max_partials] = {};
     std::int64_t count_ = 0;
-    double work_phase_[max_partials] = {};   // the thread's alone while busy
+    double work_step_[max_partials] = {};    // the thread's alone while busy
+    double work_phase_[max_partials] = {};
     std::atomic<std::int64_t> produced_{0}, consumed_{0}, busy_{0}, jobs_{0};
+    std::atomic<std::int64_t> working_{-1};   // the block the thread is computing
     std::atomic<bool> cancel_{false};
+    // Where the caller last went on by itself, under a sequence count.
+    std::atomic<std::uint64_t> published_{0};
+    std::atomic<std::int64_t> published_index_{0};
+    std::atomic<double> published_offset_{0.0};
+    std::atomic<double> published_phase_[max_partials] = {};
 };
 
 Ahead& ahead() {
@@ -718,7 +896,8 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
     for (int c = 0; c < 2; ++c) {
         const ChannelKey key{N, !Mode::wraps, volume, base, offset[c]};
         std::int64_t w = 0;
-        const Ahead::Slot* slot = a.resting() ? nullptr : a.next(c, key, phase[c]);
+        bool ours = false;
+        const Ahead::Slot* slot = a.next(c, key, phase[c], ours);
         if (slot && a.whole()) {
             std::memcpy(phase[c], slot->after, sizeof(double) * N);
             w = slot->wraps;
@@ -730,9 +909,9 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
             std::memcpy(phase[c] + first, slot->after + first, sizeof(double) * (N - first));
             a.release();
         } else {
-            if (a.working_on(c)) a.stop();
-            if (c == 1) a.rested();
+            if (!ours && a.working_on(c)) a.stop();
             samples[c] = channel_samples<N, Mode>(c, phase[c], base, offset[c], volume, w);
+            if (ours) a.skipped(phase[c]);
         }
         wraps += w;
     }
@@ -838,6 +1017,9 @@ void advance_phases(PhaseBank& bank, int n, double base, double offset) {
     for (int k = 0; k < n; ++k) bank[k] = wrap_phase((power_of_two[k] * base + offset) + bank[k]);
 }
 
+void allow_vector_phases(bool allowed) { vector_phases_allowed.store(allowed, std::memory_order_relaxed); }
+void delay_work_ahead(int microseconds) { work_ahead_delay.store(microseconds, std::memory_order_relaxed); }
+
 std::int32_t exact_sample(std::int32_t half, double volume) { return Exact::sample(half, volume); }
 std::int32_t clean_sample(std::int32_t half, double volume) { return Clean::sample(half, volume); }
 
@@ -862,7 +1044,7 @@ namespace {
 // after every per blocks.
 void plan_blocks(const RenderState& s, std::int64_t count, double base, double beat, std::int64_t per, double step) {
     int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
-    if (count < 2 || n == 0 || !s.listening.plain() || ahead().resting()) return;
+    if (count < 2 || n == 0 || !s.listening.plain()) return;
     bool clean = s.mode == SampleMode::clean;
     // A moving beat leaves whole hertz at once unless it moves by whole hertz.
     bool left_whole = whole_steps(n, base, 0.0);

@@ -72,6 +72,15 @@ void render_blocks(RenderState& state, std::int64_t count, FrameSink& out, doubl
 std::int32_t exact_sample(std::int32_t half, double volume);
 std::int32_t clean_sample(std::int32_t half, double volume);
 
+// Whether phases may be stepped in vector lanes where the processor has
+// them (the default); off, every block takes the plain scalar steps. The
+// output is the same either way.
+void allow_vector_phases(bool allowed);
+// For tests: the second thread sleeps this long before each block it
+// computes, as a busy machine may make it, so that the caller goes on
+// without it and it has to catch up. 0 (the default) for no delay.
+void delay_work_ahead(int microseconds);
+
 // The highest whole volume at which n partials never wrap in the exact mode.
 int highest_unwrapped_volume(int n);
 

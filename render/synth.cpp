@@ -291,9 +291,9 @@ std::atomic<int> work_ahead_delay{0};   // microseconds, for tests
 // passes the cycle takes a branch. For phases inside the cycle and steps of
 // 0 or more below one cycle only. Fills sums with each frame's sum of the
 // partials from first on (plus extra's, when given).
-template <int Count, bool Fundamental>
+template <int Count, bool Fundamental, bool Extra = false>
 __attribute__((target("avx2"))) void vector_sums(double* phase, const double* step, int first, std::int32_t* sums,
-                                                 const std::int32_t* extra) {
+                                                 const std::int32_t* extra = nullptr) {
     constexpr int V = (Count + 3) / 4;
     alignas(32) double lanes[V * 4] = {}, steps[V * 4] = {};
     for (int k = 0; k < Count; ++k) {
@@ -318,10 +318,11 @@ __attribute__((target("avx2"))) void vector_sums(double* phase, const double* st
         }
         if (__builtin_expect(!_mm256_testz_pd(any, any), 0))
             for (int v = 0; v < V; ++v) x[v] = _mm256_sub_pd(x[v], _mm256_and_pd(past[v], cycle));
-        alignas(16) std::int32_t index[V * 4];
+        alignas(16) std::uint32_t index[V * 4];
         for (int v = 0; v < V; ++v)
             _mm_store_si128(reinterpret_cast<__m128i*>(index + 4 * v), _mm256_cvttpd_epi32(x[v]));
-        std::int32_t sum = extra ? extra[f] : 0;
+        std::int32_t sum = 0;
+        if constexpr (Extra) sum = extra[f];
 #pragma GCC unroll 10
         for (int k = 0; k < Count; ++k) sum += Fundamental && k == 0 ? table[index[k]] : rows[k][index[k]];
         sums[f] = sum;
@@ -405,7 +406,7 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
     if constexpr (Cycles == 1 && N <= 8) {
         if (vector_phases<N, Cycles>()) {
             std::int32_t sums[frames_per_block];
-            vector_sums<N, true>(phase, step, 0, sums, Extra ? extra : nullptr);
+            vector_sums<N, true, Extra>(phase, step, 0, sums, extra);
             if (levels_in_vectors(volume)) return vector_levels<Mode>(sums, out, volume);
             std::int64_t wraps = 0;
             for (int f = 0; f < frames_per_block; ++f) out[f] = sample_of<Mode>(sums[f], levels, cache, volume, wraps);
@@ -440,7 +441,7 @@ template <int Count, int Cycles, bool Fundamental>
 void partial_sums(double* phase, const double* step, int first, std::int32_t* sums) {
 #if AMBRISE_VECTOR_PHASES
     if constexpr (Cycles == 1 && Count <= 8) {
-        if (vector_phases<Count, Cycles>()) return vector_sums<Count, Fundamental>(phase, step, first, sums, nullptr);
+        if (vector_phases<Count, Cycles>()) return vector_sums<Count, Fundamental>(phase, step, first, sums);
     }
 #endif
     double x[Count];
@@ -481,9 +482,11 @@ constexpr SumFunction sum_functions[max_partials + 1] = {
     partial_sums_block<9>, partial_sums_block<10>};
 
 // How many of a channel's n partials the caller keeps when the others go to
-// the second thread: the caller also turns the sums into samples and writes
-// the block, which weighs about as much as a partial or two.
-constexpr int split_point(int n) { return n <= 1 ? 0 : n <= 4 ? 1 : (n - 1) / 2; }
+// the second thread: the caller also turns the sums into samples, copies
+// the other channel's repeated block and writes the block, which weighs
+// more than the few partials a vector's lanes add (measured: nine partials
+// render fastest split 3 and 6).
+constexpr int split_point(int n) { return n <= 1 ? 0 : n <= 4 ? 1 : n <= 7 ? 2 : 3; }
 
 // A block's frames from its two channels' samples.
 void interleave(unsigned char* out, const std::uint16_t* left, const std::uint16_t* right) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "prefault.h"
 #include "quiet_thread.h"
 
 namespace render {
@@ -16,6 +17,7 @@ constexpr std::size_t background_capacity = 1 << 20;
 Writer::Writer(int fd, bool background)
     : fd_(fd), capacity_(background ? background_capacity : plain_capacity),
       storage_(new unsigned char[background ? 2 * background_capacity : plain_capacity]), cur_(storage_.get()) {
+    prefault(storage_.get(), background ? 2 * background_capacity : plain_capacity);
     // Without a thread the same bytes are written in turn.
     if (background) background_ = start_quiet_thread(thread_, [this] { run(); });
 }

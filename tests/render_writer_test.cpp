@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "prefault.h"
 #include "writer.h"
 
 using render::Writer;
@@ -101,4 +102,17 @@ TEST(Writer, FailedWritesAreReportedAndTheRestDropped) {
         std::signal(SIGPIPE, old);
         close(ends[1]);
     }
+}
+
+TEST(Prefault, KeepsWhatTheMemoryHolds) {
+    // Mapping pages ahead must not change them: the tables are filled
+    // before or after, and a buffer may already hold frames. Ranges that
+    // start and end inside pages, and one smaller than a page.
+    std::vector<unsigned char> memory(5 * 4096 + 123);
+    for (std::size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<unsigned char>(i * 7 + 3);
+    render::prefault(memory.data() + 17, memory.size() - 40);
+    render::prefault(memory.data() + 5, 100);
+    render::prefault(memory.data(), 0);
+    for (std::size_t i = 0; i < memory.size(); ++i)
+        ASSERT_EQ(memory[i], static_cast<unsigned char>(i * 7 + 3)) << "byte " << i;
 }

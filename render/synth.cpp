@@ -285,13 +285,6 @@ std::atomic<bool> vector_phases_allowed{true};
 std::atomic<int> work_ahead_delay{0};   // microseconds, for tests
 
 #if AMBRISE_VECTOR_PHASES
-// Up to eight partials' phases stepped together in four-lane vectors: the
-// same additions and the same subtraction of a cycle, lane by lane, so each
-// phase takes exactly the values the scalar steps give it. A frame's steps
-// no longer wait on one another; only the rare frame where some phase
-// passes the cycle takes a branch. For phases inside the cycle and steps of
-// 0 or more below one cycle only. Fills sums with each frame's sum of the
-// partials from first on (plus extra's, when given).
 // A frame's sum from its phases in V vectors, starting from start.
 template <int Count, bool Fundamental, int V>
 __attribute__((target("avx2"), always_inline)) inline std::int32_t frame_sum(const __m256d* phases,
@@ -306,6 +299,13 @@ __attribute__((target("avx2"), always_inline)) inline std::int32_t frame_sum(con
     return sum;
 }
 
+// Up to eight partials' phases stepped together in four-lane vectors: the
+// same additions and the same subtraction of a cycle, lane by lane, so each
+// phase takes exactly the values the scalar steps give it. A frame's steps
+// no longer wait on one another, and only the rare pair of frames in which
+// some phase passes the cycle takes a slower way. For phases inside the cycle and steps of
+// 0 or more below one cycle only. Fills sums with each frame's sum of the
+// partials from first on (plus extra's, with Extra).
 template <int Count, bool Fundamental, bool Extra = false>
 __attribute__((target("avx2"))) void vector_sums(double* phase, const double* step, int first, std::int32_t* sums,
                                                  const std::int32_t* extra = nullptr) {
@@ -357,9 +357,11 @@ bool vector_phases_supported() {
     return supported;
 }
 
-// The same, eight frames at a time where the processor has 512-bit
-// vectors, whose division is the costly step and takes half the time
-// there for each value.
+// The mode's sample for each sum, eight frames at a time in 512-bit
+// vectors: the same conversions, multiplication, division and floor as the
+// scalar rule, for volumes at which every value fits 32 bits (see
+// levels_in_vectors). The division is the costly step, and takes half the
+// time per value at this width.
 // GCC 12's 512-bit conversion intrinsics start from a deliberately
 // undefined vector, which its own warning takes for a mistake.
 #pragma GCC diagnostic push
@@ -402,9 +404,7 @@ bool wide_vectors_supported() {
     return supported;
 }
 
-// The mode's sample for each sum, four frames at a time: the same
-// conversions, multiplication, division and floor as the scalar rule, for
-// volumes at which every value fits 32 bits (see levels_in_vectors).
+// The same four frames at a time, where 512-bit vectors are missing.
 template <class Mode>
 __attribute__((target("avx2"))) std::int64_t vector_levels(const std::int32_t* sums, std::uint16_t* out,
                                                            double volume) {

@@ -267,8 +267,16 @@ decltype(auto) by_cycles(int cycles, F f) {
     }
 }
 
-// A frame's 16-bit word for its partials' sum: from the level table when
-// there is one, else by the mode's formula; a wrapped sample is counted.
+// A frame's 16-bit word for its partials' sum by the mode's formula; a
+// wrapped sample is counted.
+template <class Mode>
+inline std::uint16_t formula_sample(std::int32_t sum, double volume, std::int64_t& wraps) {
+    std::int32_t v = Mode::sample(half_of(sum), volume);
+    if constexpr (Mode::wraps) wraps += outside_word(v);
+    return static_cast<std::uint16_t>(v);
+}
+
+// The same from the level table when there is one.
 template <class Mode>
 inline std::uint16_t sample_of(std::int32_t sum, const std::uint16_t* levels, const LevelCache<Mode>& cache,
                                double volume, std::int64_t& wraps) {
@@ -276,9 +284,7 @@ inline std::uint16_t sample_of(std::int32_t sum, const std::uint16_t* levels, co
         if constexpr (Mode::wraps) wraps += cache.wrapped(sum);
         return levels[sum];
     }
-    std::int32_t v = Mode::sample(half_of(sum), volume);
-    if constexpr (Mode::wraps) wraps += outside_word(v);
-    return static_cast<std::uint16_t>(v);
+    return formula_sample<Mode>(sum, volume, wraps);
 }
 
 std::atomic<bool> vector_phases_allowed{true};
@@ -389,11 +395,7 @@ __attribute__((target("avx2,avx512f,avx512vl"))) std::int64_t wide_levels(const 
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + f), _mm256_cvtepi32_epi16(value));
     }
-    for (; f < frames_per_block; ++f) {
-        std::int32_t value = Mode::sample(half_of(sums[f]), volume);
-        if constexpr (Mode::wraps) wraps += outside_word(value);
-        out[f] = static_cast<std::uint16_t>(value);
-    }
+    for (; f < frames_per_block; ++f) out[f] = formula_sample<Mode>(sums[f], volume, wraps);
     return wraps;
 }
 
@@ -408,12 +410,12 @@ bool wide_vectors_supported() {
 template <class Mode>
 __attribute__((target("avx2"))) std::int64_t vector_levels(const std::int32_t* sums, std::uint16_t* out,
                                                            double volume) {
+    if (wide_vectors_supported()) return wide_levels<Mode>(sums, out, volume);
     const __m256d v = _mm256_set1_pd(volume), hundred = _mm256_set1_pd(100.0);
     const __m128i midpoint = _mm_set1_epi32(Mode::wraps ? 32768 : 0);
     const __m128i high = _mm_set1_epi32(32767), low = _mm_set1_epi32(-32768);
     // The low two bytes of each 32-bit value, packed into the low half.
     const __m128i words = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
-    if (wide_vectors_supported()) return wide_levels<Mode>(sums, out, volume);
     std::int64_t wraps = 0;
     int f = 0;
     for (; f + 4 <= frames_per_block; f += 4) {
@@ -431,38 +433,24 @@ __attribute__((target("avx2"))) std::int64_t vector_levels(const std::int32_t* s
         }
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + f), _mm_shuffle_epi8(value, words));
     }
-    for (; f < frames_per_block; ++f) {
-        std::int32_t value = Mode::sample(half_of(sums[f]), volume);
-        if constexpr (Mode::wraps) wraps += outside_word(value);
-        out[f] = static_cast<std::uint16_t>(value);
-    }
+    for (; f < frames_per_block; ++f) out[f] = formula_sample<Mode>(sums[f], volume, wraps);
     return wraps;
 }
 #endif
 
-// Whether the samples of a block at this volume are made in vectors: the
-// volume finite and small enough that no value needs the scalar rule's
-// clamping to 32 bits.
-bool levels_in_vectors(double volume) {
+// Whether the vector paths are there and allowed.
+bool vectors_on() {
 #if AMBRISE_VECTOR_PHASES
-    return vector_phases_supported() && vector_phases_allowed.load(std::memory_order_relaxed) &&
-           volume >= -1e6 && volume <= 1e6;
+    return vector_phases_supported() && vector_phases_allowed.load(std::memory_order_relaxed);
 #else
-    (void)volume;
     return false;
 #endif
 }
 
-// Whether this block's phases may be stepped in vectors.
-template <int Count, int Cycles>
-bool vector_phases() {
-#if AMBRISE_VECTOR_PHASES
-    return Cycles == 1 && Count <= 8 && vector_phases_supported() &&
-           vector_phases_allowed.load(std::memory_order_relaxed);
-#else
-    return false;
-#endif
-}
+// Whether the samples of a block at this volume are made in vectors: the
+// volume finite and small enough that no value needs the scalar rule's
+// clamping to 32 bits.
+bool levels_in_vectors(double volume) { return vectors_on() && volume >= -1e6 && volume <= 1e6; }
 
 // With Extra, each frame's sum starts from the given sums of the channel's
 // upper partials, computed elsewhere.
@@ -471,7 +459,7 @@ std::int64_t channel_block(double* phase, const double* step, std::uint16_t* out
                            const LevelCache<Mode>& cache, double volume, const std::int32_t* extra = nullptr) {
 #if AMBRISE_VECTOR_PHASES
     if constexpr (Cycles == 1 && N <= 8) {
-        if (vector_phases<N, Cycles>()) {
+        if (vectors_on()) {
             std::int32_t sums[frames_per_block];
             vector_sums<N, true, Extra>(phase, step, 0, sums, extra);
             if (levels_in_vectors(volume)) return vector_levels<Mode>(sums, out, volume);
@@ -508,7 +496,7 @@ template <int Count, int Cycles, bool Fundamental>
 void partial_sums(double* phase, const double* step, int first, std::int32_t* sums) {
 #if AMBRISE_VECTOR_PHASES
     if constexpr (Cycles == 1 && Count <= 8) {
-        if (vector_phases<Count, Cycles>()) return vector_sums<Count, Fundamental>(phase, step, first, sums);
+        if (vectors_on()) return vector_sums<Count, Fundamental>(phase, step, first, sums);
     }
 #endif
     double x[Count];

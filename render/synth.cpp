@@ -1,5 +1,6 @@
 #include "synth.h"
 
+#include <array>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -40,6 +41,33 @@ bool table_built = false;
 std::int16_t weighted[max_partials][table_size];
 
 inline double wrap_phase(double x) { return seq::wrap_phase(x, modulus); }
+
+// Row k of the weighted tables; the weight a constant, so that the division
+// is a multiplication.
+template <int K>
+void fill_row() {
+    if constexpr (K > 0)
+        for (int i = 0; i < table_size; ++i) weighted[K][i] = static_cast<std::int16_t>(table[i] / (K + 1));
+}
+
+template <int... K>
+constexpr std::array<void (*)(), sizeof...(K)> row_fillers(std::integer_sequence<int, K...>) {
+    return {fill_row<K>...};
+}
+
+// Rows are filled when a render first needs them: most sequences use
+// three partials, and seven unused rows are most of the tables' setting up.
+int rows_filled = 1;   // row 0 is the table itself
+
+void fill_rows(int n) {
+    if (!table_built || n <= rows_filled) return;
+    if (n > max_partials) n = max_partials;
+    static constexpr auto fillers = row_fillers(std::make_integer_sequence<int, max_partials>{});
+    prefault(weighted[rows_filled], sizeof weighted[0] * static_cast<std::size_t>(n - rows_filled));
+    for (int k = rows_filled; k < n; ++k) fillers[static_cast<std::size_t>(k)]();
+    rows_filled = n;
+}
+
 
 // floor(v) as a 32-bit integer, clamped to its range; NaN gives 0.
 inline std::int32_t floor_to_int32(double v) {
@@ -134,8 +162,10 @@ private:
     std::uint16_t levels_[2 * max_bound + 1] = {};   // only the low 16 bits are written
     std::int32_t bound_ = 0;
     std::int32_t unwrapped_low_ = 0, unwrapped_high_ = 0;
-    double last_volume_ = -1.0;
-    int last_n_ = -1;
+    // All zero, so that the caches take no room in the program file: no
+    // lookup has a count of 0.
+    double last_volume_ = 0.0;
+    int last_n_ = 0;
     bool valid_ = false;
 };
 
@@ -155,7 +185,7 @@ inline void store(unsigned char* p, std::uint32_t l, std::uint32_t r) {
 // What a channel's block depends on besides its phases: equal keys and
 // equal phases give the same samples, wraps and following phases.
 struct ChannelKey {
-    int n = -1;
+    int n = 0;   // none: every block has a partial or more
     bool clean = false;
     double volume = 0, base = 0, offset = 0;
     bool operator==(const ChannelKey& o) const {
@@ -291,6 +321,35 @@ std::atomic<bool> vector_phases_allowed{true};
 std::atomic<int> work_ahead_delay{0};   // microseconds, for tests
 
 #if AMBRISE_VECTOR_PHASES
+// A volume whose hundredth is exactly p / 2^k, with |p| at most 2^k, as 50
+// (1/2), 75 (3/4) or 100 (1) are. For every sum a block can reach, x times
+// such a volume is exact, and so is its quotient by 100, x * p / 2^k; the
+// sample rule's floor is then the integer (x * p) >> k, which fits 32 bits
+// (|x| < 2^17, k <= 14).
+struct DyadicVolume {
+    std::int32_t p = 0;
+    int k = 0;
+};
+
+bool dyadic_volume(double volume, DyadicVolume& scale) {
+    if (!(volume >= -100.0 && volume <= 100.0)) return false;
+    for (int k = 0; k <= 14; ++k) {
+        double t = std::ldexp(volume, k);   // exact
+        if (t != std::floor(t)) continue;
+        // The first whole t: doubling it twice more at most makes a
+        // multiple of 100 if it is a multiple of 25.
+        if (std::fmod(t, 25.0) != 0.0) return false;
+        for (; k <= 14; ++k, t *= 2.0) {
+            if (std::fmod(t, 100.0) == 0.0) {
+                scale = {static_cast<std::int32_t>(t / 100.0), k};
+                return true;
+            }
+        }
+        return false;
+    }
+    return false;
+}
+
 // A frame's sum from its phases in V vectors, starting from start.
 template <int Count, bool Fundamental, int V>
 __attribute__((target("avx2"), always_inline)) inline std::int32_t frame_sum(const __m256d* phases,
@@ -406,10 +465,47 @@ bool wide_vectors_supported() {
     return supported;
 }
 
+// The samples at a volume whose hundredth is p / 2^k (see
+// dyadic_volume), eight frames at a time: the integer (x * p) >> k, which
+// is what the division gives at such volumes, without dividing.
+template <class Mode>
+__attribute__((target("avx2"))) std::int64_t scaled_levels(const std::int32_t* sums, std::uint16_t* out,
+                                                           DyadicVolume scale, double volume) {
+    const __m256i p = _mm256_set1_epi32(scale.p);
+    const __m128i k = _mm_cvtsi32_si128(scale.k);
+    const __m256i midpoint = _mm256_set1_epi32(Mode::wraps ? 32768 : 0);
+    const __m256i high = _mm256_set1_epi32(32767), low = _mm256_set1_epi32(-32768);
+    // The low two bytes of each 32-bit value, packed into each half's low eight bytes.
+    const __m256i words = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1,   //
+                                           0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+    __m256i outside = _mm256_setzero_si256();   // per lane, minus the count of wrapped samples
+    int f = 0;
+    for (; f + 8 <= frames_per_block; f += 8) {
+        __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + f));
+        __m256i half = _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_srli_epi32(sum, 31)), 1);
+        __m256i value = _mm256_sra_epi32(_mm256_mullo_epi32(_mm256_add_epi32(half, midpoint), p), k);
+        if constexpr (Mode::wraps) {
+            outside = _mm256_add_epi32(outside, _mm256_cmpgt_epi32(value, high));
+            outside = _mm256_add_epi32(outside, _mm256_cmpgt_epi32(low, value));
+        } else {
+            value = _mm256_max_epi32(_mm256_min_epi32(value, high), low);
+        }
+        __m256i packed = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(value, words), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + f), _mm256_castsi256_si128(packed));
+    }
+    alignas(32) std::int32_t counts[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(counts), outside);
+    std::int64_t wraps = 0;
+    for (std::int32_t c : counts) wraps -= c;
+    for (; f < frames_per_block; ++f) out[f] = formula_sample<Mode>(sums[f], volume, wraps);
+    return wraps;
+}
+
 // The same four frames at a time, where 512-bit vectors are missing.
 template <class Mode>
 __attribute__((target("avx2"))) std::int64_t vector_levels(const std::int32_t* sums, std::uint16_t* out,
                                                            double volume) {
+    if (DyadicVolume scale; dyadic_volume(volume, scale)) return scaled_levels<Mode>(sums, out, scale, volume);
     if (wide_vectors_supported()) return wide_levels<Mode>(sums, out, volume);
     const __m256d v = _mm256_set1_pd(volume), hundred = _mm256_set1_pd(100.0);
     const __m128i midpoint = _mm_set1_epi32(Mode::wraps ? 32768 : 0);
@@ -1041,36 +1137,17 @@ constexpr BlockFunction block_functions[max_partials + 1] = {
 
 }  // namespace
 
-namespace {
-
-// Row k of the weighted tables; the weight a constant, so that the division
-// is a multiplication.
-template <int K>
-void fill_row() {
-    if constexpr (K > 0)
-        for (int i = 0; i < table_size; ++i) weighted[K][i] = static_cast<std::int16_t>(table[i] / (K + 1));
-}
-
-template <int... K>
-void fill_weighted(std::integer_sequence<int, K...>) {
-    (fill_row<K>(), ...);
-}
-
-}  // namespace
-
 const std::int32_t* sine_table() { return table; }
 
 void build_sine_table() {
     if (table_built) return;
     prefault(table, sizeof table);
-    prefault(weighted, sizeof weighted);
     double angle = 0.0;
     const double step = 2.0 * M_PI / 44100.0;
     for (int i = 0; i < table_size; ++i) {
         table[i] = static_cast<std::int32_t>(std::floor(std::sin(angle) * 32768.0));
         angle += step;
     }
-    fill_weighted(std::make_integer_sequence<int, max_partials>{});
     table_built = true;
 }
 
@@ -1107,6 +1184,7 @@ namespace {
 void plan_blocks(const RenderState& s, std::int64_t count, double base, double beat, std::int64_t per, double step) {
     int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
     if (count < 2 || n == 0 || !s.listening.plain()) return;
+    fill_rows(n);
     bool clean = s.mode == SampleMode::clean;
     // A moving beat leaves whole hertz at once unless it moves by whole hertz.
     bool left_whole = whole_steps(n, base, 0.0);
@@ -1141,6 +1219,7 @@ void render_blocks(RenderState& s, std::int64_t count, FrameSink& out, double ba
     const BlockFunction* functions =
         s.mode == SampleMode::clean ? block_functions<Clean> : block_functions<Exact>;
     int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
+    fill_rows(n);
     BlockFunction block = functions[n];
     if (!s.listening.plain())
         block = s.mode == SampleMode::clean ? render_shaped_block<Clean> : render_shaped_block<Exact>;

@@ -282,14 +282,32 @@ TEST(RenderReference, VectorAndScalarStepsMatchTheFrameFormulas) {
     // has them, and with the plain scalar steps. Counts on both sides of
     // the lanes' width, steps that pass the cycle in the same frame, volumes
     // whose samples wrap, are clamped, or are beyond the vectors' range.
+    // Volumes whose hundredth is a short binary fraction (50, 75, 100,
+    // 3/16384 of 100, negative or zero) take a path without division; their
+    // neighbours, and 1/32768 of 100, do not.
     struct Case {
         int n;
         double base, beat, volume;
     };
-    const Case cases[] = {{3, 136.1, 7.83, 50.0},      {1, 0.75, 0.0, 100.0},   {4, 1102.5, 3.3, 160.0},
-                          {5, 250.5, 4.4, 41.0},       {8, 87.25, 2.5, -20.0},  {9, 136.1, 7.83, 50.0},
-                          {2, 22050.5, 0.25, 1e6},     {3, 300.3, 10.0, 1.5e6}, {6, 43.07, 1.1, 3e9},
-                          {3, 14700.1, 14700.1, 37.5}, {2, 0.001, 1e-3, 0.0}};
+    const Case cases[] = {{3, 136.1, 7.83, 50.0},
+                          {1, 0.75, 0.0, 100.0},
+                          {4, 1102.5, 3.3, 160.0},
+                          {5, 250.5, 4.4, 41.0},
+                          {8, 87.25, 2.5, -20.0},
+                          {9, 136.1, 7.83, 50.0},
+                          {2, 22050.5, 0.25, 1e6},
+                          {3, 300.3, 10.0, 1.5e6},
+                          {6, 43.07, 1.1, 3e9},
+                          {3, 14700.1, 14700.1, 37.5},
+                          {2, 0.001, 1e-3, 0.0},
+                          {10, 87.25, 2.5, 100.0},
+                          {7, 250.5, 4.4, -50.0},
+                          {4, 1102.5, 3.3, 75.0},
+                          {3, 136.1, 7.83, 100.0 * 3 / 16384},
+                          {3, 136.1, 7.83, 100.0 / 32768},
+                          {5, 136.1, 7.83, std::nextafter(50.0, 100.0)},
+                          {10, 136.1, 7.83, std::nextafter(100.0, 0.0)},
+                          {2, 136.1, 7.83, -0.0}};
     for (bool vectors : {true, false}) {
         allow_vector_phases(vectors);
         for (SampleMode mode : {SampleMode::exact, SampleMode::clean}) {

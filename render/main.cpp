@@ -305,7 +305,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ERROR: %s is the sequence file\n", output_path);
         return status_write_open;
     }
-    if (!to_stdout && S_ISREG(out_st.st_mode) && ftruncate(fd, 0) != 0) {
+    // An empty file is left as it is: on ext4, truncating a file to nothing
+    // makes its close wait for the whole output to be allocated and queued
+    // for the disk, milliseconds that writing a new file does not cost.
+    if (!to_stdout && S_ISREG(out_st.st_mode) && out_st.st_size > 0 && ftruncate(fd, 0) != 0) {
         std::fprintf(stderr, "ERROR: cannot open %s for writing\n", output_path);
         return status_write_open;
     }

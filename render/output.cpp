@@ -42,7 +42,7 @@ int rate_of(Format f) { return f == Format::opus ? 48000 : table_size; }
 
 class WavOutput : public Output {
 public:
-    WavOutput(int fd, std::uint64_t total_frames) : writer_(fd, true), fd_(fd) {
+    WavOutput(int fd, std::uint64_t total_frames) : writer_(fd), fd_(fd) {
         constexpr std::uint64_t limit = (UINT64_MAX - rf64_header_size) / bytes_per_frame;
         std::uint64_t data = total_frames > limit ? limit * bytes_per_frame : total_frames * bytes_per_frame;
         rf64_ = total_frames > limit || needs_rf64(wav_header_size + data);

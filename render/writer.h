@@ -2,13 +2,9 @@
 // bytes in large pieces and remembers whether any write failed.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 namespace render {
 
@@ -23,12 +19,14 @@ public:
     virtual bool failed() const = 0;
 };
 
-// In the background mode a second thread writes one full buffer while the
-// caller fills the other, so that synthesis and the file system's copying
-// run on two cores; a failed write is then seen up to two buffers later.
+// Frames are written in the caller's own thread, in half-megabyte pieces:
+// measured, a second thread writing one buffer while the caller fills the
+// next was slower, since the synthesis already keeps both cores busy and
+// copying a buffer another core has just filled costs more than copying
+// one still in this core's cache.
 class Writer : public FrameSink {
 public:
-    explicit Writer(int fd, bool background = false);
+    explicit Writer(int fd);
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
     ~Writer() override;
@@ -49,7 +47,7 @@ public:
     // Returns once everything given so far is written (or failed).
     void flush();
 
-    bool failed() const override { return failed_.load(std::memory_order_relaxed); }
+    bool failed() const override { return failed_; }
     // errno of the failed write, and the bytes written: exact after flush().
     int error() const { return error_; }
     std::uint64_t written() const { return written_; }
@@ -57,25 +55,15 @@ public:
 private:
     void hand_off();
     void write_out(const unsigned char* p, std::size_t n);
-    void run();
 
     int fd_;
     std::size_t capacity_;
-    std::unique_ptr<unsigned char[]> storage_;   // one buffer, or two in the background mode
+    std::unique_ptr<unsigned char[]> storage_;
     unsigned char* cur_;
     std::size_t used_ = 0;
-    std::atomic<bool> failed_{false};
+    bool failed_ = false;
     int error_ = 0;
     std::uint64_t written_ = 0;
-
-    // The background mode: the buffer being written, handed over under the lock.
-    bool background_ = false;
-    std::mutex lock_;
-    std::condition_variable changed_;
-    const unsigned char* pending_ = nullptr;
-    std::size_t pending_size_ = 0;
-    bool quit_ = false;
-    std::thread thread_;
 };
 
 }  // namespace render

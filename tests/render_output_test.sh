@@ -143,6 +143,16 @@ for i in 1 2 3 4 5 6 7 8; do
 done
 check "sequence survives a swapped output" cmp -s big.seq big.orig
 
+# An existing output is replaced, whether longer than the render or empty.
+printf 'HOLD 1\n' >one.seq
+"$bin" one.seq fresh.wav 2>/dev/null
+head -c 1000000 /dev/zero | tr '\0' 'x' >longer.wav
+: >empty.wav
+"$bin" one.seq longer.wav 2>/dev/null
+"$bin" one.seq empty.wav 2>/dev/null
+check "longer existing output replaced" cmp -s fresh.wav longer.wav
+check "empty existing output filled" cmp -s fresh.wav empty.wav
+
 # Progress on a terminal: position, speed and time left.
 if command -v script >/dev/null; then
     # Speed and time left show once the render has run a moment: wait for

@@ -1,6 +1,5 @@
-// The output file's writer: in the background mode a second thread writes
-// one buffer while the next fills. Everything given arrives in order, and
-// a failed write is reported with its errno once the writer is flushed.
+// The output file's writer: everything given arrives in order, and a
+// failed write is reported with its errno once the writer is flushed.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -51,57 +50,53 @@ std::vector<unsigned char> feed(Writer& w, std::size_t total) {
 
 }  // namespace
 
-TEST(Writer, BackgroundWritesEverythingInOrder) {
-    for (bool background : {false, true}) {
-        std::FILE* file = std::tmpfile();
-        ASSERT_NE(file, nullptr);
-        std::vector<unsigned char> given;
-        {
-            Writer w(fileno(file), background);
-            given = feed(w, 5u << 20);
-            w.flush();
-            EXPECT_FALSE(w.failed());
-            EXPECT_EQ(w.written(), given.size());
-            // More after a flush, then the destructor's flush.
-            std::vector<unsigned char> more = feed(w, 3000);
-            given.insert(given.end(), more.begin(), more.end());
-        }
-        std::vector<unsigned char> got(given.size() + 1);
-        std::rewind(file);
-        EXPECT_EQ(std::fread(got.data(), 1, got.size(), file), given.size());
-        got.resize(given.size());
-        EXPECT_TRUE(got == given) << (background ? "background" : "plain");
-        std::fclose(file);
+TEST(Writer, WritesEverythingInOrder) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    std::vector<unsigned char> given;
+    {
+        Writer w(fileno(file));
+        given = feed(w, 5u << 20);
+        w.flush();
+        EXPECT_FALSE(w.failed());
+        EXPECT_EQ(w.written(), given.size());
+        // More after a flush, then the destructor's flush.
+        std::vector<unsigned char> more = feed(w, 3000);
+        given.insert(given.end(), more.begin(), more.end());
     }
+    std::vector<unsigned char> got(given.size() + 1);
+    std::rewind(file);
+    EXPECT_EQ(std::fread(got.data(), 1, got.size(), file), given.size());
+    got.resize(given.size());
+    EXPECT_TRUE(got == given);
+    std::fclose(file);
 }
 
 TEST(Writer, FailedWritesAreReportedAndTheRestDropped) {
     // A full device, and a pipe whose reader is gone.
-    for (bool background : {false, true}) {
-        int full = open("/dev/full", O_WRONLY);
-        if (full >= 0) {
-            Writer w(full, background);
-            feed(w, 4u << 20);
-            w.flush();
-            EXPECT_TRUE(w.failed());
-            EXPECT_EQ(w.error(), ENOSPC);
-            EXPECT_EQ(w.written(), 0u);
-            close(full);
-        }
-        int ends[2];
-        ASSERT_EQ(pipe(ends), 0);
-        close(ends[0]);
-        auto old = std::signal(SIGPIPE, SIG_IGN);
-        {
-            Writer w(ends[1], background);
-            feed(w, 3u << 20);
-            w.flush();
-            EXPECT_TRUE(w.failed());
-            EXPECT_EQ(w.error(), EPIPE);
-        }
-        std::signal(SIGPIPE, old);
-        close(ends[1]);
+    int full = open("/dev/full", O_WRONLY);
+    if (full >= 0) {
+        Writer w(full);
+        feed(w, 4u << 20);
+        w.flush();
+        EXPECT_TRUE(w.failed());
+        EXPECT_EQ(w.error(), ENOSPC);
+        EXPECT_EQ(w.written(), 0u);
+        close(full);
     }
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    close(ends[0]);
+    auto old = std::signal(SIGPIPE, SIG_IGN);
+    {
+        Writer w(ends[1]);
+        feed(w, 3u << 20);
+        w.flush();
+        EXPECT_TRUE(w.failed());
+        EXPECT_EQ(w.error(), EPIPE);
+    }
+    std::signal(SIGPIPE, old);
+    close(ends[1]);
 }
 
 TEST(Prefault, KeepsWhatTheMemoryHolds) {

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <sndfile.h>
 #include <unistd.h>
 #include <vector>
 
+#include "sndfile_library.h"
 #include "synth.h"
 #include "wav.h"
 
@@ -153,11 +153,12 @@ private:
 
 class SndfileOutput : public Output {
 public:
-    SndfileOutput(SNDFILE* file, bool resample, bool lossy) : file_(file), lossy_(lossy) {
+    SndfileOutput(const SndfileLibrary& sf, SNDFILE* file, bool resample, bool lossy)
+        : sf_(sf), file_(file), lossy_(lossy) {
         if (resample) resampler_ = std::make_unique<Resampler>();
     }
     ~SndfileOutput() override {
-        if (file_) sf_close(file_);
+        if (file_) sf_.close(file_);
     }
 
     unsigned char* room(std::size_t n) override {
@@ -187,7 +188,7 @@ public:
             write(resampled_.data(), resampled_.size() / 2);
         }
         errno = 0;
-        int r = sf_close(file_);
+        int r = sf_.close(file_);
         file_ = nullptr;
         if (r != 0 && !failed_) {
             failed_ = true;
@@ -206,9 +207,9 @@ private:
             // garbles 16-bit input.
             floats_.resize(2 * count);
             for (std::size_t i = 0; i < 2 * count; ++i) floats_[i] = static_cast<float>(words[i]) / 32768.0f;
-            written = sf_writef_float(file_, floats_.data(), static_cast<sf_count_t>(count));
+            written = sf_.writef_float(file_, floats_.data(), static_cast<sf_count_t>(count));
         } else {
-            written = sf_writef_short(file_, words, static_cast<sf_count_t>(count));
+            written = sf_.writef_short(file_, words, static_cast<sf_count_t>(count));
         }
         if (written != static_cast<sf_count_t>(count)) {
             failed_ = true;
@@ -216,6 +217,7 @@ private:
         }
     }
 
+    const SndfileLibrary& sf_;
     SNDFILE* file_;
     bool lossy_;
     std::unique_ptr<Resampler> resampler_;
@@ -264,20 +266,23 @@ std::unique_ptr<Output> wav_output(int fd, std::uint64_t total_frames) {
 
 bool format_supported(Format format, std::string& message) {
     if (format == Format::wav) return true;
+    const SndfileLibrary* sf = sndfile_library(message);
+    if (!sf) return false;
     SF_INFO info = sndfile_info(format);
-    if (sf_format_check(&info)) return true;
+    if (sf->format_check(&info)) return true;
     char version[64] = "libsndfile";
-    sf_command(nullptr, SFC_GET_LIB_VERSION, version, sizeof version);
+    sf->command(nullptr, SFC_GET_LIB_VERSION, version, sizeof version);
     message = std::string(version) + " cannot write " + format_name(format);
     return false;
 }
 
 std::unique_ptr<Output> sndfile_output(int fd, Format format, std::string& message) {
     if (!format_supported(format, message)) return nullptr;
+    const SndfileLibrary& sf = *sndfile_library(message);
     SF_INFO info = sndfile_info(format);
-    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, 0);
+    SNDFILE* file = sf.open_fd(fd, SFM_WRITE, &info, 0);
     if (!file) {
-        message = sf_strerror(nullptr);
+        message = sf.strerror(nullptr);
         return nullptr;
     }
     // A variable-rate MP3 stream cannot get the header that tells its
@@ -285,9 +290,9 @@ std::unique_ptr<Output> sndfile_output(int fd, Format format, std::string& messa
     // stream is written at a constant rate instead.
     if (format == Format::mp3 && lseek(fd, 0, SEEK_CUR) < 0) {
         int mode = SF_BITRATE_MODE_CONSTANT;
-        sf_command(file, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
+        sf.command(file, SFC_SET_BITRATE_MODE, &mode, sizeof mode);
     }
-    return std::make_unique<SndfileOutput>(file, info.samplerate != table_size, format != Format::flac);
+    return std::make_unique<SndfileOutput>(sf, file, info.samplerate != table_size, format != Format::flac);
 }
 
 }  // namespace render

@@ -421,6 +421,48 @@ bool vector_phases_supported() {
     return supported;
 }
 
+// Eight of a block's sums from f on, halved toward zero: negative odd sums
+// round up.
+__attribute__((target("avx2"), always_inline)) inline __m256i eight_halves(const std::int32_t* sums, int f) {
+    __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + f));
+    return _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_srli_epi32(sum, 31)), 1);
+}
+
+// Eight samples' low 16 bits stored at out. In the exact mode a value past
+// the word's range is counted in outside (each lane holds minus its
+// count); in the clean mode it is saturated.
+template <class Mode>
+__attribute__((target("avx2"), always_inline)) inline void store_eight(std::uint16_t* out, __m256i value,
+                                                                     __m256i& outside) {
+    const __m256i high = _mm256_set1_epi32(32767), low = _mm256_set1_epi32(-32768);
+    if constexpr (Mode::wraps) {
+        outside = _mm256_add_epi32(outside, _mm256_cmpgt_epi32(value, high));
+        outside = _mm256_add_epi32(outside, _mm256_cmpgt_epi32(low, value));
+    } else {
+        value = _mm256_max_epi32(_mm256_min_epi32(value, high), low);
+    }
+    // The low two bytes of each 32-bit value, packed into each half's low
+    // eight bytes, and the halves joined.
+    const __m256i words = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1,   //
+                                           0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
+    __m256i packed = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(value, words), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+}
+
+// The wraps that store_eight counted, and those of the block's last frames
+// from f on, which take the formula.
+template <class Mode>
+__attribute__((target("avx2"), always_inline)) inline std::int64_t finish_levels(const std::int32_t* sums,
+                                                                               std::uint16_t* out, double volume,
+                                                                               int f, __m256i outside) {
+    alignas(32) std::int32_t counts[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(counts), outside);
+    std::int64_t wraps = 0;
+    for (std::int32_t c : counts) wraps -= c;
+    for (; f < frames_per_block; ++f) out[f] = formula_sample<Mode>(sums[f], volume, wraps);
+    return wraps;
+}
+
 // The mode's sample for each sum, eight frames at a time in 512-bit
 // vectors: the same conversions, multiplication, division and floor as the
 // scalar rule, for volumes at which every value fits 32 bits (see
@@ -436,25 +478,15 @@ __attribute__((target("avx2,avx512f,avx512vl"))) std::int64_t wide_levels(const 
                                                                   double volume) {
     const __m512d v = _mm512_set1_pd(volume), hundred = _mm512_set1_pd(100.0);
     const __m256i midpoint = _mm256_set1_epi32(Mode::wraps ? 32768 : 0);
-    const __m256i high = _mm256_set1_epi32(32767), low = _mm256_set1_epi32(-32768);
-    std::int64_t wraps = 0;
+    __m256i outside = _mm256_setzero_si256();
     int f = 0;
     for (; f + 8 <= frames_per_block; f += 8) {
-        __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + f));
-        __m256i half = _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_srli_epi32(sum, 31)), 1);
-        __m512d x = _mm512_cvtepi32_pd(_mm256_add_epi32(half, midpoint));
+        __m512d x = _mm512_cvtepi32_pd(_mm256_add_epi32(eight_halves(sums, f), midpoint));
         x = _mm512_div_pd(_mm512_mul_pd(x, v), hundred);
-        __m256i value = _mm512_cvttpd_epi32(_mm512_roundscale_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
-        if constexpr (Mode::wraps) {
-            __m256i outside = _mm256_or_si256(_mm256_cmpgt_epi32(value, high), _mm256_cmpgt_epi32(low, value));
-            wraps += std::popcount(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(outside))));
-        } else {
-            value = _mm256_max_epi32(_mm256_min_epi32(value, high), low);
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + f), _mm256_cvtepi32_epi16(value));
+        x = _mm512_roundscale_pd(x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        store_eight<Mode>(out + f, _mm512_cvttpd_epi32(x), outside);
     }
-    for (; f < frames_per_block; ++f) out[f] = formula_sample<Mode>(sums[f], volume, wraps);
-    return wraps;
+    return finish_levels<Mode>(sums, out, volume, f, outside);
 }
 
 #pragma GCC diagnostic pop
@@ -473,31 +505,13 @@ __attribute__((target("avx2"))) std::int64_t scaled_levels(const std::int32_t* s
     const __m256i p = _mm256_set1_epi32(scale.p);
     const __m128i k = _mm_cvtsi32_si128(scale.k);
     const __m256i midpoint = _mm256_set1_epi32(Mode::wraps ? 32768 : 0);
-    const __m256i high = _mm256_set1_epi32(32767), low = _mm256_set1_epi32(-32768);
-    // The low two bytes of each 32-bit value, packed into each half's low eight bytes.
-    const __m256i words = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1,   //
-                                           0, 1, 4, 5, 8, 9, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1);
-    __m256i outside = _mm256_setzero_si256();   // per lane, minus the count of wrapped samples
+    __m256i outside = _mm256_setzero_si256();
     int f = 0;
     for (; f + 8 <= frames_per_block; f += 8) {
-        __m256i sum = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + f));
-        __m256i half = _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_srli_epi32(sum, 31)), 1);
-        __m256i value = _mm256_sra_epi32(_mm256_mullo_epi32(_mm256_add_epi32(half, midpoint), p), k);
-        if constexpr (Mode::wraps) {
-            outside = _mm256_add_epi32(outside, _mm256_cmpgt_epi32(value, high));
-            outside = _mm256_add_epi32(outside, _mm256_cmpgt_epi32(low, value));
-        } else {
-            value = _mm256_max_epi32(_mm256_min_epi32(value, high), low);
-        }
-        __m256i packed = _mm256_permute4x64_epi64(_mm256_shuffle_epi8(value, words), 0x08);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + f), _mm256_castsi256_si128(packed));
+        __m256i x = _mm256_add_epi32(eight_halves(sums, f), midpoint);
+        store_eight<Mode>(out + f, _mm256_sra_epi32(_mm256_mullo_epi32(x, p), k), outside);
     }
-    alignas(32) std::int32_t counts[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(counts), outside);
-    std::int64_t wraps = 0;
-    for (std::int32_t c : counts) wraps -= c;
-    for (; f < frames_per_block; ++f) out[f] = formula_sample<Mode>(sums[f], volume, wraps);
-    return wraps;
+    return finish_levels<Mode>(sums, out, volume, f, outside);
 }
 
 // The same four frames at a time, where 512-bit vectors are missing.

@@ -74,7 +74,7 @@ struct DefaultStream {
     static constexpr unsigned frame_bytes = 2;
     static constexpr unsigned pace_frames = 256;
     const std::int32_t* table;
-    seq::Listening listening;
+    sound::Listening listening;
     void play_frame(SoundDevice& dev) {
         unsigned char left, right;
         compute_frame(table, listening, left, right);

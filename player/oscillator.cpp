@@ -112,7 +112,7 @@ void HqFrame::sums(std::int32_t& left, std::int32_t& right) {
 void HqFrame::operator()(std::int16_t& left, std::int16_t& right) {
     std::int32_t l, r;
     sums(l, r);
-    double volume = ramp_.next(player.volume.load(relaxed));
+    double volume = ramp_.next(heard_volume());
     load_listening(listening_);
     if (listening_.plain()) {
         left = hq_sample(l, volume);
@@ -175,11 +175,11 @@ void compute_frame(const std::int32_t* table, unsigned char& left, unsigned char
     advance_phases(player.left_phase, n, player.base_hz.load(relaxed), 0.0);
     advance_phases(player.right_phase, n, player.base_hz.load(relaxed), player.beat_hz.load(relaxed));
     if (!table) n = 0;
-    left = static_cast<unsigned char>(mix_channel(table, player.left_phase, n, player.volume.load(relaxed)));
-    right = static_cast<unsigned char>(mix_channel(table, player.right_phase, n, player.volume.load(relaxed)));
+    left = static_cast<unsigned char>(mix_channel(table, player.left_phase, n, heard_volume()));
+    right = static_cast<unsigned char>(mix_channel(table, player.right_phase, n, heard_volume()));
 }
 
-void load_listening(seq::Listening& listening) {
+void load_listening(sound::Listening& listening) {
     int mode = player.listen_mode.load(relaxed);
     int colour = player.noise_colour.load(relaxed);
     listening.mode = mode >= 0 && mode <= static_cast<int>(seq::ListenMode::Isochronic) ? static_cast<seq::ListenMode>(mode)
@@ -190,7 +190,7 @@ void load_listening(seq::Listening& listening) {
     listening.level = seq::noise_level(player.noise_level.load(relaxed));
 }
 
-void compute_frame(const std::int32_t* table, seq::Listening& listening, unsigned char& left, unsigned char& right) {
+void compute_frame(const std::int32_t* table, sound::Listening& listening, unsigned char& left, unsigned char& right) {
     load_listening(listening);
     if (listening.plain()) {
         compute_frame(table, left, right);
@@ -205,7 +205,7 @@ void compute_frame(const std::int32_t* table, seq::Listening& listening, unsigne
     std::int32_t half_right = n > 0 ? partial_sum(table, player.right_phase, n) / 2 : 0;
     // Phases count 11025 to the second in this stream, and so does the pulse.
     listening.shape(half_left, half_right, beat, phase_modulus, 127);
-    double volume = player.volume.load(relaxed);
+    double volume = heard_volume();
     left = static_cast<unsigned char>(default_sample(half_left, volume));
     right = static_cast<unsigned char>(default_sample(half_right, volume));
 }

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "listening.h"
+#include "shaping.h"
 
 constexpr double phase_modulus = 11025.0;
 
@@ -41,14 +41,14 @@ void compute_frame(const std::int32_t* table, unsigned char& left, unsigned char
 // applied to each channel's signed half sum before the midpoint; the
 // listening record carries the noise generators and pulse envelope from
 // frame to frame. While plain, the frame is exactly the one above.
-void compute_frame(const std::int32_t* table, seq::Listening& listening, unsigned char& left, unsigned char& right);
+void compute_frame(const std::int32_t* table, sound::Listening& listening, unsigned char& left, unsigned char& right);
 
 // The default stream's sample for a signed half sum: the midpoint 128
 // added, scaled by the volume, kept within 0..255.
 std::int32_t default_sample(std::int32_t half, double volume);
 
 // Copies the noise and mode of the shared state into a listening record.
-void load_listening(seq::Listening& listening);
+void load_listening(sound::Listening& listening);
 
 // ---- the high-quality stream ----
 
@@ -132,5 +132,5 @@ private:
     PhaseStepper left_, right_;
     VolumeRamp ramp_;
     double rate_;
-    seq::Listening listening_;
+    sound::Listening listening_;
 };

@@ -38,6 +38,9 @@ struct PlayerState {
     std::atomic<int> noise_colour{0};
     std::atomic<double> noise_level{0.0};
     std::atomic<int> listen_mode{0};
+    // A gain stage of its own on top of the volume (0 to 1): the media keys'
+    // mute and the sleep timer's fade move it, never the volume slider.
+    std::atomic<double> output_gain{1.0};
 
     // Fader and quit (main thread, except quit_audio).
     std::int8_t fade_active = 1;
@@ -99,3 +102,7 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 extern PlayerState player;
 
 constexpr std::memory_order relaxed = std::memory_order_relaxed;
+
+// The volume the streams play: the slider's, through the gain stage. At a
+// gain of 1 it is the slider's value exactly.
+inline double heard_volume() { return player.volume.load(relaxed) * player.output_gain.load(relaxed); }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "listening.h"
+#include "shaping.h"
 #include "writer.h"
 
 namespace render {
@@ -43,7 +43,7 @@ struct RenderState {
     PhaseBank left_phase = {};
     PhaseBank right_phase = {};
     // Noise and listening mode; while plain, frames are the binaural tone alone.
-    seq::Listening listening;
+    sound::Listening listening;
 };
 
 // The table is shared by every state and built once.

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "checker.h"
-#include "listening.h"
+#include "shaping.h"
 
 namespace {
 
@@ -300,7 +300,7 @@ TEST(Checker, NoiseInTheExactModesWrap) {
         for (double level : {5.0, 30.0, 100.0}) {
             int limit = check::wrap_free_volume(partials[i], level);
             for (int v : {limit, limit + 1}) {
-                seq::Listening listening;
+                sound::Listening listening;
                 listening.colour = seq::NoiseColour::White;
                 listening.level = level;
                 bool wrapped = false;

@@ -5,11 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "listening.h"
+#include "shaping.h"
 #include "sequence.h"
 #include "spectrum.h"
 
 using namespace seq;
+using namespace sound;
 
 namespace {
 

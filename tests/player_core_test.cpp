@@ -637,7 +637,7 @@ TEST(ColorBox, ModulusInForce) {
 TEST(PlayerListening, BothStreams) {
     std::vector<std::int32_t> table = make_sine_table(11025);
     auto default_frames = [&](int count) {
-        seq::Listening listening;
+        sound::Listening listening;
         std::vector<Frame> out;
         for (int i = 0; i < count; ++i) {
             unsigned char l, r;

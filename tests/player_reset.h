@@ -11,6 +11,7 @@ inline void reset_player() {
     player.noise_colour.store(0);
     player.noise_level.store(0.0);
     player.listen_mode.store(0);
+    player.output_gain.store(1.0);
     player.fade_active = 1;
     player.fade_target = 50.0;
     player.fade_step = 0.5;

@@ -126,7 +126,7 @@ TEST(RenderListening, IsochronicPulses) {
     // The tone's steepest slope (partials at 300, 600, 1200 Hz of half
     // amplitudes 16384, 8192, 5461) plus the edge's on a full swing.
     double tone = 2 * M_PI / 44100 * (16384 * 300.0 + 8192 * 600.0 + 5461 * 1200.0);
-    double edge = 30037 * M_PI / (2 * seq::PulseEnvelope::edge_seconds * 44100);
+    double edge = 30037 * M_PI / (2 * sound::PulseEnvelope::edge_seconds * 44100);
     std::printf("largest step %.0f, bound %.0f\n", largest_step, tone + edge + 2);
     EXPECT_LE(largest_step, tone + edge + 2);
 }

@@ -6,7 +6,10 @@
 
 #include "audio.h"
 #include "logic.h"
+#include "actions.h"
+#include "gain.h"
 #include "options.h"
+#include "session.h"
 #include "state.h"
 #include "window.h"
 
@@ -30,6 +33,8 @@ int main(int argc, char** argv) {
                    "  -colorbox [<x> <y>]  a window whose colour follows the beat (640 x 480)\n"
                    "  -harmonics <n>       partials per ear, at most 10 (default 3)\n"
                    "  -hq                  16-bit sound at 44.1 kHz, centred, with gliding volume\n"
+                   "  -timer <minutes>     fade out and quit after that long (a sleep timer)\n"
+                   "  -noinhibit           let the machine suspend while sound plays\n"
                    "  -help, -h            the usage line only\n"
                    "  --help               this text\n"
                    "  --version            the program's version\n",
@@ -42,6 +47,13 @@ int main(int argc, char** argv) {
     }
     if (options.result == Options::Unknown) {
         std::fprintf(stderr, "%s: unknown option %s\n", argv[0], options.unknown);
+        print_usage(stderr, argv[0]);
+        std::exit(1);
+    }
+
+    if (options.result == Options::BadTimer) {
+        std::fprintf(stderr, "%s: -timer wants minutes above 0 and at most %g, not '%s'\n", argv[0],
+                     desk::max_timer_minutes, options.unknown);
         print_usage(stderr, argv[0]);
         std::exit(1);
     }
@@ -66,7 +78,8 @@ int main(int argc, char** argv) {
     player.fade_timer = gtk_timeout_add(10, fade_tick, player.step_label);
     if (color_box) player.color_timer = gtk_timeout_add(10, color_tick, player.step_label);
 
-    if (options.sequence && open_sequence(options.sequence)) sequence_step();
+    desktop_start({options.sequence, options.timer_minutes, options.inhibit});
+    if (options.sequence && start_sequence(options.sequence)) sequence_step();
 
     gtk_main();
     return 0;

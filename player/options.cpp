@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "gain.h"
+
 #ifndef AMBRISE_SHARED_DIR
 #define AMBRISE_SHARED_DIR "/usr/local/share/ambrise"
 #endif
@@ -45,6 +47,16 @@ Options parse_options(int argc, char** argv, int harmonics) {
         } else if (strcasecmp(word, "-help") == 0 || strcasecmp(word, "-h") == 0) {
             o.result = Options::Help;
             return o;
+        } else if (strcasecmp(word, "-timer") == 0) {
+            if (pos + 1 >= argc || !desk::parse_timer_minutes(argv[pos + 1], o.timer_minutes)) {
+                o.result = Options::BadTimer;
+                o.unknown = pos + 1 < argc ? argv[pos + 1] : "";
+                return o;
+            }
+            pos += 2;
+        } else if (strcasecmp(word, "-noinhibit") == 0) {
+            o.inhibit = false;
+            pos += 1;
         } else if (strcasecmp(word, "-hq") == 0) {
             o.hq = true;
             pos += 1;

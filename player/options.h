@@ -4,14 +4,16 @@
 #include <cstdio>
 
 struct Options {
-    enum Result { Run, Help, LongHelp, Version, Unknown };
+    enum Result { Run, Help, LongHelp, Version, Unknown, BadTimer };
     Result result = Run;
     int colorbox_width = 0;
     int colorbox_height = 0;
     int harmonics = 3;
     bool hq = false;                  // -hq: the high-quality stream
+    double timer_minutes = 0.0;       // -timer: the sleep timer, 0 for none
+    bool inhibit = true;              // -noinhibit clears it
     const char* sequence = nullptr;   // the sequence path, if one was named
-    const char* unknown = nullptr;    // the word that is no option
+    const char* unknown = nullptr;    // the word that is no option (or no length)
 };
 
 // The option loop over the arguments that the toolkit left. `harmonics`

@@ -6,8 +6,11 @@
 #include <cstring>
 #include <string>
 
+#include "actions.h"
 #include "colorbox.h"
 #include "logic.h"
+#include "menu.h"
+#include "session.h"
 #include "state.h"
 
 #include "dot_icon.xpm"
@@ -25,6 +28,8 @@ gboolean delete_event(GtkWidget*, GdkEvent*, gpointer) {
 }
 
 void destroy(GtkWidget*, gpointer) { gtk_main_quit(); }
+
+void stop_pressed() { window_stop(); }
 
 // Connects a handler in the toolkit's plain-function style.
 void connect(gpointer object, const char* signal, GCallback handler, gpointer data) {
@@ -47,6 +52,14 @@ GtkWidget* icon_widget(const Icon& icon) { return gtk_pixmap_new(icon.pixmap, ic
 
 // The main window, for placing the color box beside it.
 GtkWidget* main_window = nullptr;
+
+void set_main_title(const char* title) {
+    if (main_window) gtk_window_set_title(GTK_WINDOW(main_window), title);
+}
+
+void present_main_window() {
+    if (main_window) gtk_window_present(GTK_WINDOW(main_window));
+}
 
 // Pixels of knob travel each parameter slider gets: one pixel is then about
 // 4 Hz of base and 0.17 Hz of beat.
@@ -106,15 +119,18 @@ GtkWidget* create_main_window() {
     connect(window, "delete_event", G_CALLBACK(delete_event), nullptr);
     connect(window, "destroy", G_CALLBACK(destroy), nullptr);
     gtk_container_set_border_width(GTK_CONTAINER(window), 10);
-    gtk_window_set_title(GTK_WINDOW(window), "Ambrise 2.1");
+    gtk_window_set_title(GTK_WINDOW(window), window_title().c_str());
     gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
     // The pictures are made for the window's own drawable, which exists once
     // it is realized; it is shown only with its content, so that it is
     // centred at its full size.
     gtk_widget_realize(window);
     gtk_container_add(GTK_CONTAINER(window), build_main_window(window));
+    attach_context_menu(window);
     gtk_widget_show(window);
     main_window = window;
+    desktop_set_title = set_main_title;
+    desktop.raise = present_main_window;
     return window;
 }
 
@@ -139,7 +155,7 @@ GtkWidget* build_main_window(GtkWidget* window) {
     GtkWidget* transport = gtk_hbox_new(FALSE, 0);
     GtkWidget* dot = icon_button(make_icon(window, transparent, dot_icon));
     GtkWidget* stop = icon_button(make_icon(window, transparent, stop_icon));
-    connect(stop, "clicked", G_CALLBACK(stop_sequence), nullptr);
+    connect(stop, "clicked", G_CALLBACK(stop_pressed), nullptr);
     player.idle_icon = make_icon(window, transparent, idle_icon);
     GtkWidget* play = gtk_button_new();
     player.play_image = icon_widget(player.idle_icon);
@@ -188,17 +204,12 @@ void file_selected(GtkWidget*, gpointer dialog) {
     // Several dialogs can be open: a file chosen while a sequence plays
     // replaces it, closing the old file first.
     std::string path = name ? name : "";
-    stop_sequence();
-    open_sequence(path.c_str());
+    start_sequence(path.c_str());
     gtk_widget_destroy(GTK_WIDGET(dialog));
 }
 
 void play_clicked() {
-    if (player.playing) {
-        player.paused = !player.paused;
-        show_pause_state();
-        return;
-    }
+    if (window_play()) return;
     GtkWidget* dialog = gtk_file_selection_new("File selection");
     GtkFileSelection* fs = GTK_FILE_SELECTION(dialog);
     gtk_file_selection_hide_fileop_buttons(fs);

@@ -1,0 +1,92 @@
+#include "menu.h"
+
+#include <cstdlib>
+
+#include "actions.h"
+#include "catalog.h"
+#include "logic.h"
+#include "options.h"
+
+namespace {
+
+constexpr int sleep_choices[] = {15, 30, 45, 60, 90};
+
+// Menu items are rebuilt each time: the path lives as long as its item.
+void sequence_chosen(GtkMenuItem* item, gpointer) {
+    auto* path = static_cast<const char*>(g_object_get_data(G_OBJECT(item), "path"));
+    if (path && start_sequence(path)) sequence_step();
+}
+
+void sleep_chosen(GtkMenuItem*, gpointer minutes) { set_sleep_timer(GPOINTER_TO_INT(minutes)); }
+void sleep_cancelled(GtkMenuItem*, gpointer) { cancel_sleep_timer(); }
+
+GtkWidget* append(GtkWidget* menu, const char* label, GCallback handler, gpointer data) {
+    GtkWidget* item = gtk_menu_item_new_with_label(label);
+    if (handler) g_signal_connect(item, "activate", handler, data);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+    gtk_widget_show(item);
+    return item;
+}
+
+void append_separator(GtkWidget* menu) {
+    GtkWidget* s = gtk_separator_menu_item_new();
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), s);
+    gtk_widget_show(s);
+}
+
+GtkWidget* sequences_menu() {
+    GtkWidget* menu = gtk_menu_new();
+    auto entries = desk::list_collection(collection_dirs());
+    for (const desk::Entry& e : entries) {
+        GtkWidget* item = append(menu, desk::entry_label(e).c_str(), G_CALLBACK(sequence_chosen), nullptr);
+        g_object_set_data_full(G_OBJECT(item), "path", g_strdup(e.path.c_str()), g_free);
+    }
+    if (entries.empty()) gtk_widget_set_sensitive(append(menu, "(no sequences)", nullptr, nullptr), FALSE);
+    return menu;
+}
+
+void destroy_when_hidden(GtkWidget* menu, gpointer) {
+    // Destroyed once its item has run: the selection-done signal comes
+    // before the item's activate, which an idle callback lets pass.
+    g_idle_add([](gpointer m) -> gboolean {
+        gtk_widget_destroy(GTK_WIDGET(m));
+        return FALSE;
+    }, menu);
+}
+
+gboolean button_pressed(GtkWidget*, GdkEventButton* event, gpointer) {
+    if (event->type != GDK_BUTTON_PRESS || event->button != 3) return FALSE;
+    GtkWidget* menu = build_context_menu();
+    g_signal_connect(menu, "selection-done", G_CALLBACK(destroy_when_hidden), nullptr);
+    gtk_menu_popup(GTK_MENU(menu), nullptr, nullptr, nullptr, nullptr, event->button, event->time);
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<std::string> collection_dirs() {
+    std::vector<std::string> dirs{shared_sequence_dir};
+    const char* home = std::getenv("HOME");
+    if (home && *home) dirs.push_back(std::string(home) + "/.ambrise");
+    return dirs;
+}
+
+GtkWidget* build_context_menu() {
+    GtkWidget* menu = gtk_menu_new();
+    GtkWidget* sequences = append(menu, "Sequences", nullptr, nullptr);
+    gtk_menu_item_set_submenu(GTK_MENU_ITEM(sequences), sequences_menu());
+    append_separator(menu);
+    for (int minutes : sleep_choices) {
+        std::string label = "Sleep in " + std::to_string(minutes) + " minutes";
+        append(menu, label.c_str(), G_CALLBACK(sleep_chosen), GINT_TO_POINTER(minutes));
+    }
+    GtkWidget* cancel = append(menu, "Cancel sleep timer", G_CALLBACK(sleep_cancelled), nullptr);
+    gtk_widget_set_sensitive(cancel, sleep_timer_active());
+    // Further items (a background sound, say) are appended here.
+    return menu;
+}
+
+void attach_context_menu(GtkWidget* window) {
+    gtk_widget_add_events(window, GDK_BUTTON_PRESS_MASK);
+    g_signal_connect(window, "button-press-event", G_CALLBACK(button_pressed), nullptr);
+}

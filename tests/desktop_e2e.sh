@@ -39,6 +39,14 @@ loud() { awk -v l="$(tail_db)" -v m="$1" 'BEGIN {exit !(l > m)}'; }
 between() { awk -v l="$(tail_db)" -v a="$1" -v b="$2" 'BEGIN {exit !(l > a && l < b)}'; }
 titled() { xdotool search --onlyvisible --name "$1" 2>/dev/null | grep -qx "$win"; }
 
+# ---- -timer without a usable length: a message and status 1 ----
+for bad in 0 -5 abc 1,5 1441 ""; do
+    "$bin" -timer "$bad" >/dev/null 2>"$work/bad.err"
+    check "-timer '$bad': status 1" [ $? = 1 ]
+    check "-timer '$bad': says what it wants" grep -q -- "-timer wants minutes above 0 and at most 1440, not '$bad'" \
+        "$work/bad.err"
+done
+
 # ---- the remote: status, metadata, play-pause, volume, stop, quit ----
 printf '# Evening session\nVOLUME 100\nHOLD 1000\n' >"$work/evening.seq"
 start_player remote -hq "$work/evening.seq"

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -10,6 +11,26 @@
 #define AMBRISE_SHARED_DIR "/usr/local/share/ambrise"
 #endif
 const char* const shared_sequence_dir = AMBRISE_SHARED_DIR;
+#ifndef AMBRISE_BUILD_DIR
+#define AMBRISE_BUILD_DIR ""
+#define AMBRISE_SOURCE_EXAMPLES ""
+#endif
+
+namespace {
+
+bool is_dir(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Both paths name the same existing directory.
+bool same_dir(const char* a, const char* b) {
+    struct stat sa, sb;
+    return *a && *b && stat(a, &sa) == 0 && stat(b, &sb) == 0 && S_ISDIR(sa.st_mode) &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
 
 Options parse_options(int argc, char** argv, int harmonics) {
     Options o;
@@ -62,7 +83,7 @@ void print_usage(std::FILE* out, const char* program) {
     std::fprintf(out, "%s [-colorbox [<x> <y>]] [-harmonics <n>] [<sequence>]\n", program);
 }
 
-void make_user_dir() {
+void make_user_dir(const char* shared) {
     const char* home = std::getenv("HOME");
     char path[512];
     // The home path, "/.ambrise", "/public.seq" and the NUL must all fit.
@@ -70,8 +91,33 @@ void make_user_dir() {
     if (!home || !*home || std::strlen(home) > sizeof path - 21) return;
     std::snprintf(path, sizeof path, "%s/.ambrise", home);
     struct stat st;
-    if (lstat(path, &st) == 0) return;   // anything at all, even a dangling link
-    mkdir(path, 0700);
+    if (lstat(path, &st) != 0) {
+        if (mkdir(path, 0700) != 0) return;
+    } else if (!is_dir(path)) {
+        return;   // a file, or a dangling link: not ours to replace
+    }
     std::strcat(path, "/public.seq");
-    if (symlink(shared_sequence_dir, path) != 0) return;
+    if (lstat(path, &st) == 0) {
+        // A link that reaches something, or anything that is no link, stays.
+        if (!S_ISLNK(st.st_mode) || stat(path, &st) == 0) return;
+        unlink(path);
+    }
+    // Without an installed collection a link would only dangle.
+    if (is_dir(shared)) symlink(shared, path);
+}
+
+std::string dialog_pattern(const char* shared, const char* exe_dir, const char* build_dir,
+                           const char* examples) {
+    if (!is_dir(shared) && same_dir(exe_dir, build_dir) && is_dir(examples))
+        return std::string(examples) + "/*.seq";
+    return "~/.ambrise/*.seq";
+}
+
+std::string dialog_pattern() {
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return dialog_pattern(shared_sequence_dir, "", "", "");
+    exe[n] = 0;
+    if (char* slash = std::strrchr(exe, '/')) *slash = 0;
+    return dialog_pattern(shared_sequence_dir, exe, AMBRISE_BUILD_DIR, AMBRISE_SOURCE_EXAMPLES);
 }

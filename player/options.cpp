@@ -83,6 +83,23 @@ void print_usage(std::FILE* out, const char* program) {
     std::fprintf(out, "%s [-colorbox [<x> <y>]] [-harmonics <n>] [<sequence>]\n", program);
 }
 
+void print_help(std::FILE* out, const char* program) {
+    std::fprintf(out,
+                 "%s [-hq] [-colorbox [<x> <y>]] [-harmonics <n>] [<sequence>]\n"
+                 "Plays binaural beats: set them with the sliders, or play a sequence file.\n"
+                 "For listening, play the high-quality stream:\n"
+                 "  %s -hq %s/relaxation.seq\n"
+                 "  -hq                  16-bit sound at 44.1 kHz, centred, with gliding volume:\n"
+                 "                       no thump at start and Quit, no click at a volume step\n"
+                 "                       (without it, the historic 8-bit stream at 11025 Hz)\n"
+                 "  -colorbox [<x> <y>]  a window whose colour follows the beat (640 x 480)\n"
+                 "  -harmonics <n>       partials per ear, at most 10 (default 3)\n"
+                 "  -help, -h            the usage line only\n"
+                 "  --help               this text\n"
+                 "  --version            the program's version\n",
+                 program, program, shared_sequence_dir);
+}
+
 void make_user_dir(const char* shared) {
     const char* home = std::getenv("HOME");
     char path[512];

@@ -19,7 +19,9 @@ struct Options {
 // starts from the given value and keeps it unless -harmonics sets it.
 Options parse_options(int argc, char** argv, int harmonics);
 
+// The usage line of -help; --help leads with the listening stream.
 void print_usage(std::FILE* out, const char* program);
+void print_help(std::FILE* out, const char* program);
 
 extern const char* const shared_sequence_dir;
 

@@ -66,6 +66,7 @@ check "no file is a usage error" [ $? = 2 ]
 "$check_bin" --help >out.txt 2>err.txt
 check "--help: status 0" [ $? = 0 -a ! -s err.txt ]
 check "--help: the options on standard output" grep -q -- '--plot OUT.svg' out.txt
+check "--help: points to the better sound paths" grep -q 'heard with ambrise -hq FILE, or rendered with$' out.txt
 check "--version" [ "$("$check_bin" --version)" = "ambrise-check 2.1" ]
 "$check_bin" --plot >out.txt 2>err.txt
 check "--plot without a file: status 2" [ $? = 2 ]

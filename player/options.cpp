@@ -120,7 +120,7 @@ void make_user_dir(const char* shared) {
         unlink(path);
     }
     // Without an installed collection a link would only dangle.
-    if (is_dir(shared)) symlink(shared, path);
+    if (is_dir(shared) && symlink(shared, path) != 0) return;
 }
 
 std::string dialog_pattern(const char* shared, const char* exe_dir, const char* build_dir,

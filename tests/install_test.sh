@@ -122,7 +122,7 @@ if [ -z "$deb" ]; then
     finish
     exit
 fi
-lintian --pedantic -I --show-overrides --fail-on error,warning,pedantic "$deb" >"$work/lintian.txt" 2>&1
+TMPDIR=$work lintian --pedantic -I --show-overrides --fail-on error,warning,pedantic "$deb" >"$work/lintian.txt" 2>&1
 check "lintian --pedantic: clean" [ $? = 0 -a -z "$(grep -E '^[EWPX]:' "$work/lintian.txt")" ]
 grep -E '^[EWPX]:' "$work/lintian.txt" >&2
 check "lintian: the kept spelling is overridden, with its reason" grep -q '^O: ambrise: spelling-error-in-binary occured' "$work/lintian.txt"

@@ -119,8 +119,10 @@ void make_user_dir(const char* shared) {
         if (!S_ISLNK(st.st_mode) || stat(path, &st) == 0) return;
         unlink(path);
     }
-    // Without an installed collection a link would only dangle.
-    if (is_dir(shared) && symlink(shared, path) != 0) return;
+    // Without an installed collection a link would only dangle; a failure
+    // (a home that is not writable) is as silent as the rest.
+    if (!is_dir(shared)) return;
+    if (symlink(shared, path) != 0) return;
 }
 
 std::string dialog_pattern(const char* shared, const char* exe_dir, const char* build_dir,

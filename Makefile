@@ -23,7 +23,7 @@ cmake-build = cmake --build $(1) -j $(JOBS) $(2) -- \
   $$(grep -qs '^CMAKE_GENERATOR:INTERNAL=Ninja' $(1)/CMakeCache.txt && echo --quiet || echo -s) \
   | { grep -v '^ninja: no work to do' || true; }
 
-.PHONY: all deps test-deps programs build build-asan run render test fuzz bench install package clean
+.PHONY: all deps test-deps programs build build-asan run render test fuzz bench install uninstall package clean
 
 all: programs
 
@@ -79,13 +79,20 @@ bench: programs
 	@PLAYER_ARGS="-hq -harmonics 10" bash bench/player-cpu
 	@bash bench/player-latency
 
+# Both take DESTDIR (and PREFIX for another place than /usr/local); uninstall
+# removes what install put there, files and the directories it made, and
+# nothing else.
 install: programs
-	@cmake --install $(BUILD)
+	@bash packaging/install-tree install $(BUILD)
 
-# A Debian package, built in its own tree for /usr with the distribution's
-# hardening flags.
+uninstall:
+	@bash packaging/install-tree uninstall $(BUILD)
+
+# A Debian package, built in its own tree for /usr with all of the
+# distribution's hardening flags (bindnow among them).
 package: test-deps
-	@CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	@export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	  CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
 	  cmake -S . -B $(PKG_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
 	    -DAMBRISE_DEBIAN=ON -DAMBRISE_TESTS=OFF $(QUIET) >/dev/null

@@ -248,7 +248,8 @@ public:
             seq::Line parsed = seq::parse_line(buffer);
             nul_ = std::memchr(buffer.text, '\0', buffer.length) != nullptr;
             if (ended) {
-                if (!warned_after_end && parsed.tokens.count > 0) {
+                // Notes after the end cost the player no time: their place.
+                if (!warned_after_end && parsed.tokens.count > 0 && parsed.tokens.word()[0] != '#') {
                     warn(column(parsed, 0), "never read: the sequence ended above");
                     warned_after_end = true;
                 }

@@ -29,6 +29,8 @@ void help(const char* name) {
     std::fputs("Reads Ambrise sequence files as the player and the renderer do and reports\n"
                "what would play otherwise than it reads, as FILE:LINE:COL: warning: ...\n"
                "Then, per file, the length of the render, the player's length and the beat range.\n"
+               "A clean file is best heard with ambrise -hq FILE, or rendered with\n"
+               "ambrise-render --clean FILE OUT.flac: the default streams keep the historic sound.\n"
                "\n"
                "  --timeline      list every timed step: start, command, beat, base, volume,\n"
                "                  noise and listening mode\n"

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Draws the control window's pictures as XPM files: the 170 x 73 logo and
-the five 16 x 16 transport icons. Run from this directory to redraw them."""
+the five 16 x 16 transport icons; and the desktop icon, as XPM, as a 48 x 48
+PNG and as SVG for the icon theme. Run from this directory to redraw them."""
 import math
+import struct
+import zlib
 
 def write_xpm(name, width, height, colors, rows):
     with open(name + '.xpm', 'w') as f:
@@ -90,8 +93,11 @@ trace(2, 7.6, 0.4, 55)
 write_xpm('logo_image', W, H, colors, rows_of(g))
 
 # The desktop icon, 48 x 48: the logo's two traces on a round dusk field.
+# Outside the disc is transparent, marked by a space: '.' is one of the
+# shades here.
 W = H = 48
-g = grid(W, H)
+g = grid(W, H, ' ')
+colors = [(' ', 'None')] + colors[1:]
 for y in range(H):
     for x in range(W):
         r = math.hypot(x - 23.5, y - 23.5)
@@ -103,6 +109,52 @@ for offset, freq, phase, base in ((-1, 1.6, 0.0, 40), (1, 1.9, 0.5, 55)):
         y = H / 2 + offset + 11 * math.sin(2 * math.pi * freq * x / W + phase) * math.sin(math.pi * x / W)
         for dy in (-1, 0, 1):
             yy = int(round(y)) + dy
-            if 0 <= yy < H and g[yy][x] != '.':
+            if 0 <= yy < H and g[yy][x] != ' ':
                 g[yy][x] = chars[base + (14 if dy == 0 else 7)]
 write_xpm('ambrise', W, H, colors, rows_of(g))
+
+# The same 48 x 48 pixels as a PNG for the hicolor theme: 8-bit RGBA,
+# written by hand so that nothing but Python is needed.
+def write_png(name, g, colors):
+    rgba = {}
+    for ch, c in colors:
+        rgba[ch] = (0, 0, 0, 0) if c == 'None' else tuple(int(c[i:i + 2], 16) for i in (1, 3, 5)) + (255,)
+    raw = b''.join(b'\0' + b''.join(bytes(rgba[ch]) for ch in row) for row in g)
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+    with open(name, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n')
+        f.write(chunk(b'IHDR', struct.pack('>IIBBBBB', len(g[0]), len(g), 8, 6, 0, 0, 0)))
+        f.write(chunk(b'IDAT', zlib.compress(raw, 9)))
+        f.write(chunk(b'IEND', b''))
+write_png('ambrise.png', g, colors)
+
+# The scalable icon draws the same picture as shapes: the dusk disc as a
+# radial gradient, the two traces as lines with a soft edge.
+def hexcolor(c):
+    return '#%02x%02x%02x' % c
+points = {}
+for offset, freq, phase, name in ((-1, 1.6, 0.0, 'left'), (1, 1.9, 0.5, 'right')):
+    xs = [5 + i * 0.25 for i in range(int((W - 10) / 0.25) + 1)]
+    points[name] = ' '.join('%.2f,%.2f' % (x + 0.5, H / 2 + offset + 0.5 + 11 * math.sin(2 * math.pi * freq * x / W + phase)
+                                              * math.sin(math.pi * x / W)) for x in xs)
+svg = """<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48" viewBox="0 0 48 48">
+  <title>Ambrise</title>
+  <defs>
+    <radialGradient id="dusk" cx="24" cy="24" r="23" gradientUnits="userSpaceOnUse">
+      <stop offset="0" stop-color="%s"/>
+      <stop offset="1" stop-color="%s"/>
+    </radialGradient>
+  </defs>
+  <circle cx="24" cy="24" r="23" fill="url(#dusk)"/>
+  <polyline points="%s" fill="none" stroke="%s" stroke-width="3" stroke-linecap="round" stroke-linejoin="round"/>
+  <polyline points="%s" fill="none" stroke="%s" stroke-width="1.2" stroke-linecap="round" stroke-linejoin="round"/>
+  <polyline points="%s" fill="none" stroke="%s" stroke-width="3" stroke-linecap="round" stroke-linejoin="round"/>
+  <polyline points="%s" fill="none" stroke="%s" stroke-width="1.2" stroke-linecap="round" stroke-linejoin="round"/>
+</svg>
+""" % (hexcolor(palette[39]), hexcolor(palette[10]),
+       points['left'], hexcolor(palette[40 + 7]), points['left'], hexcolor(palette[40 + 14]),
+       points['right'], hexcolor(palette[55 + 7]), points['right'], hexcolor(palette[55 + 14]))
+with open('ambrise.svg', 'w') as f:
+    f.write(svg)

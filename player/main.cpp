@@ -28,17 +28,7 @@ int main(int argc, char** argv) {
         std::exit(0);
     }
     if (options.result == Options::LongHelp) {
-        print_usage(stdout, argv[0]);
-        std::fputs("Plays binaural beats: set them with the sliders, or play a sequence file.\n"
-                   "  -colorbox [<x> <y>]  a window whose colour follows the beat (640 x 480)\n"
-                   "  -harmonics <n>       partials per ear, at most 10 (default 3)\n"
-                   "  -hq                  16-bit sound at 44.1 kHz, centred, with gliding volume\n"
-                   "  -timer <minutes>     fade out and quit after that long (a sleep timer)\n"
-                   "  -noinhibit           let the machine suspend while sound plays\n"
-                   "  -help, -h            the usage line only\n"
-                   "  --help               this text\n"
-                   "  --version            the program's version\n",
-                   stdout);
+        print_help(stdout, argv[0]);
         std::exit(0);
     }
     if (options.result == Options::Version) {

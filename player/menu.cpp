@@ -66,6 +66,10 @@ gboolean button_pressed(GtkWidget*, GdkEventButton* event, gpointer) {
 
 std::vector<std::string> collection_dirs() {
     std::vector<std::string> dirs{shared_sequence_dir};
+    // Run from its build tree without a collection, the tree's examples
+    // stand in for it, as in the file dialog.
+    std::string pattern = dialog_pattern();
+    if (pattern.rfind("~/", 0) != 0) dirs[0] = pattern.substr(0, pattern.size() - std::string("/*.seq").size());
     const char* home = std::getenv("HOME");
     if (home && *home) dirs.push_back(std::string(home) + "/.ambrise");
     return dirs;

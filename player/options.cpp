@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -12,6 +13,26 @@
 #define AMBRISE_SHARED_DIR "/usr/local/share/ambrise"
 #endif
 const char* const shared_sequence_dir = AMBRISE_SHARED_DIR;
+#ifndef AMBRISE_BUILD_DIR
+#define AMBRISE_BUILD_DIR ""
+#define AMBRISE_SOURCE_EXAMPLES ""
+#endif
+
+namespace {
+
+bool is_dir(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Both paths name the same existing directory.
+bool same_dir(const char* a, const char* b) {
+    struct stat sa, sb;
+    return *a && *b && stat(a, &sa) == 0 && stat(b, &sb) == 0 && S_ISDIR(sa.st_mode) &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
 
 Options parse_options(int argc, char** argv, int harmonics) {
     Options o;
@@ -74,7 +95,26 @@ void print_usage(std::FILE* out, const char* program) {
     std::fprintf(out, "%s [-colorbox [<x> <y>]] [-harmonics <n>] [<sequence>]\n", program);
 }
 
-void make_user_dir() {
+void print_help(std::FILE* out, const char* program) {
+    std::fprintf(out,
+                 "%s [-hq] [-colorbox [<x> <y>]] [-harmonics <n>] [-timer <minutes>] [-noinhibit] [<sequence>]\n"
+                 "Plays binaural beats: set them with the sliders, or play a sequence file.\n"
+                 "For listening, play the high-quality stream:\n"
+                 "  %s -hq %s/relaxation.seq\n"
+                 "  -hq                  16-bit sound at 44.1 kHz, centred, with gliding volume:\n"
+                 "                       no thump at start and Quit, no click at a volume step\n"
+                 "                       (without it, the historic 8-bit stream at 11025 Hz)\n"
+                 "  -colorbox [<x> <y>]  a window whose colour follows the beat (640 x 480)\n"
+                 "  -harmonics <n>       partials per ear, at most 10 (default 3)\n"
+                 "  -timer <minutes>     fade out and quit after that long (a sleep timer)\n"
+                 "  -noinhibit           let the machine suspend while sound plays\n"
+                 "  -help, -h            the usage line only\n"
+                 "  --help               this text\n"
+                 "  --version            the program's version\n",
+                 program, program, shared_sequence_dir);
+}
+
+void make_user_dir(const char* shared) {
     const char* home = std::getenv("HOME");
     char path[512];
     // The home path, "/.ambrise", "/public.seq" and the NUL must all fit.
@@ -82,8 +122,35 @@ void make_user_dir() {
     if (!home || !*home || std::strlen(home) > sizeof path - 21) return;
     std::snprintf(path, sizeof path, "%s/.ambrise", home);
     struct stat st;
-    if (lstat(path, &st) == 0) return;   // anything at all, even a dangling link
-    mkdir(path, 0700);
+    if (lstat(path, &st) != 0) {
+        if (mkdir(path, 0700) != 0) return;
+    } else if (!is_dir(path)) {
+        return;   // a file, or a dangling link: not ours to replace
+    }
     std::strcat(path, "/public.seq");
-    if (symlink(shared_sequence_dir, path) != 0) return;
+    if (lstat(path, &st) == 0) {
+        // A link that reaches something, or anything that is no link, stays.
+        if (!S_ISLNK(st.st_mode) || stat(path, &st) == 0) return;
+        unlink(path);
+    }
+    // Without an installed collection a link would only dangle; a failure
+    // (a home that is not writable) is as silent as the rest.
+    if (!is_dir(shared)) return;
+    if (symlink(shared, path) != 0) return;
+}
+
+std::string dialog_pattern(const char* shared, const char* exe_dir, const char* build_dir,
+                           const char* examples) {
+    if (!is_dir(shared) && same_dir(exe_dir, build_dir) && is_dir(examples))
+        return std::string(examples) + "/*.seq";
+    return "~/.ambrise/*.seq";
+}
+
+std::string dialog_pattern() {
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return dialog_pattern(shared_sequence_dir, "", "", "");
+    exe[n] = 0;
+    if (char* slash = std::strrchr(exe, '/')) *slash = 0;
+    return dialog_pattern(shared_sequence_dir, exe, AMBRISE_BUILD_DIR, AMBRISE_SOURCE_EXAMPLES);
 }

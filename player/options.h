@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 struct Options {
     enum Result { Run, Help, LongHelp, Version, Unknown, BadTimer };
@@ -20,10 +21,22 @@ struct Options {
 // starts from the given value and keeps it unless -harmonics sets it.
 Options parse_options(int argc, char** argv, int harmonics);
 
+// The usage line of -help; --help leads with the listening stream.
 void print_usage(std::FILE* out, const char* program);
-
-// Creates HOME/.ambrise (mode 0700) with a link public.seq to the shared
-// sequences, unless something already stands at that path. Silent.
-void make_user_dir();
+void print_help(std::FILE* out, const char* program);
 
 extern const char* const shared_sequence_dir;
+
+// Creates HOME/.ambrise (mode 0700) unless something stands there, and
+// keeps its link public.seq to the shared collection `shared`: made only
+// where the collection exists, and made again when it dangles. A file of
+// the user's by that name is left alone. Silent.
+void make_user_dir(const char* shared = shared_sequence_dir);
+
+// What the file dialog opens on: the per-user directory, whose link shows
+// the shared collection; without an installed collection, a player run
+// from its build tree (exe_dir is build_dir) opens on the tree's examples.
+std::string dialog_pattern(const char* shared, const char* exe_dir, const char* build_dir,
+                           const char* examples);
+// The same for this program, from where it runs.
+std::string dialog_pattern();

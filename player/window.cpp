@@ -10,6 +10,7 @@
 #include "colorbox.h"
 #include "logic.h"
 #include "menu.h"
+#include "options.h"
 #include "session.h"
 #include "state.h"
 
@@ -215,8 +216,9 @@ void play_clicked() {
     gtk_file_selection_hide_fileop_buttons(fs);
     connect(fs->ok_button, "clicked", G_CALLBACK(file_selected), dialog);
     connect_swapped_destroy(fs->cancel_button, "clicked", dialog);
-    gtk_file_selection_set_filename(fs, "~/.ambrise/*.seq");
-    gtk_file_selection_complete(fs, "~/.ambrise/*.seq");
+    std::string pattern = dialog_pattern();
+    gtk_file_selection_set_filename(fs, pattern.c_str());
+    gtk_file_selection_complete(fs, pattern.c_str());
     gtk_widget_show(dialog);
 }
 

@@ -46,15 +46,21 @@ void usage(const char* name) {
 }
 
 void help(const char* name) {
-    usage(name);
-    std::printf("Options, before the paths:\n"
-                "  --clean          samples without the midpoint, saturated instead of wrapped\n"
+    std::printf("%s [--clean] [--format=NAME] [--] <sequence> <output>\n"
+                "Renders an Ambrise sequence file into a 44.1 kHz 16-bit stereo sound file.\n"
+                "For listening, render with --clean, into FLAC to keep it small and exact:\n"
+                "  %s --clean relaxation.seq relaxation.flac\n"
+                "Options, before the paths:\n"
+                "  --clean          samples without the midpoint, saturated instead of wrapped:\n"
+                "                   no DC offset and no crackle at any volume (without it, the\n"
+                "                   historic arithmetic, byte for byte)\n"
                 "  --format=NAME    wav, flac, ogg, opus or mp3; otherwise by the output's\n"
                 "                   extension, wav for any other\n"
                 "  --help           this text\n"
                 "  --version        the program's version\n"
                 "  --               the end of the options\n"
-                "A path - is standard input (sequence) or standard output (output).\n");
+                "A path - is standard input (sequence) or standard output (output).\n",
+                name, name);
 }
 
 // The sequence, readable twice: a regular file is rewound, anything else

@@ -56,6 +56,7 @@ TEST(Checker, EachWarningWithItsPlace) {
         {"PAUSE\n", 1, 1, "ignored by the renderer"},
         {"END\nHOLD 5\n", 2, 1, "never read"},
         {"EXIT\n\nHOLD 5\n", 3, 1, "never read"},
+        {"END\n# notes stand here at no cost\nHOLD 5\n", 3, 1, "never read"},
         {"HOLD\n", 1, 5, "missing length"},
         {"FADE 50\n", 1, 8, "missing length"},
         {"SET\r\n", 1, 4, "carriage return"},
@@ -93,6 +94,10 @@ TEST(Checker, CleanFilesAndDurations) {
     ASSERT_EQ(r.steps.size(), 4u);
     EXPECT_EQ(r.steps[1].start, 300);
     EXPECT_EQ(r.steps[1].command, "SLIDE 8 600");
+    // Notes after the end are where they cost the player nothing.
+    r = check_text("BASE 200\nHOLD 3\nEND\n# a note\n# another\n");
+    EXPECT_TRUE(r.diagnostics.empty());
+    EXPECT_EQ(r.player_seconds, 1 + 3);
 
     // A CRLF file reads its numbers; only the words without arguments break.
     r = check_text("SET 4\r\nHOLD 10\r\n");

@@ -106,42 +106,90 @@ TEST(PlayerOptions, UserDirectory) {
     const char* saved = std::getenv("HOME");
     std::string saved_home = saved ? saved : "";
     setenv("HOME", home.c_str(), 1);
+    fs::path shared = home / "share";   // not there yet: nothing installed
+    fs::path dir = home / ".ambrise", link = dir / "public.seq";
 
     mode_t old = umask(022);
-    make_user_dir();
+    make_user_dir(shared.c_str());
     umask(old);
     struct stat st;
-    ASSERT_EQ(stat((home / ".ambrise").c_str(), &st), 0);
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(fs::read_symlink(home / ".ambrise" / "public.seq"), "/usr/local/share/ambrise");
+    // No collection, no link that would only dangle.
+    EXPECT_FALSE(fs::is_symlink(link));
 
-    // An existing directory, even one without the link, is left alone.
-    fs::remove(home / ".ambrise" / "public.seq");
-    make_user_dir();
-    EXPECT_FALSE(fs::is_symlink(home / ".ambrise" / "public.seq"));
-    // So is a plain file, or a dangling link, of that name.
-    fs::remove_all(home / ".ambrise");
-    { std::FILE* f = std::fopen((home / ".ambrise").c_str(), "w"); std::fclose(f); }
-    make_user_dir();
-    EXPECT_TRUE(fs::is_regular_file(home / ".ambrise"));
-    fs::remove(home / ".ambrise");
-    fs::create_symlink(home / "nowhere", home / ".ambrise");
-    make_user_dir();
+    // Installed later: the next start links to it.
+    fs::create_directories(shared);
+    make_user_dir(shared.c_str());
+    EXPECT_EQ(fs::read_symlink(link), shared);
+
+    // A link left dangling is made again; without the collection it goes.
+    fs::remove(link);
+    fs::create_symlink(home / "gone", link);
+    make_user_dir(shared.c_str());
+    EXPECT_EQ(fs::read_symlink(link), shared);
+    fs::remove(link);
+    fs::create_symlink(home / "gone", link);
+    make_user_dir((home / "uninstalled").c_str());
+    EXPECT_FALSE(fs::is_symlink(link));
+
+    // A link that leads somewhere, or a file of the user's, stays as it is.
+    fs::create_directories(home / "mine");
+    fs::create_symlink(home / "mine", link);
+    make_user_dir(shared.c_str());
+    EXPECT_EQ(fs::read_symlink(link), home / "mine");
+    fs::remove(link);
+    { std::FILE* f = std::fopen(link.c_str(), "w"); std::fclose(f); }
+    make_user_dir(shared.c_str());
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(link)));
+
+    // A plain file, or a dangling link, in the directory's place is left alone.
+    fs::remove_all(dir);
+    { std::FILE* f = std::fopen(dir.c_str(), "w"); std::fclose(f); }
+    make_user_dir(shared.c_str());
+    EXPECT_TRUE(fs::is_regular_file(dir));
+    fs::remove(dir);
+    fs::create_symlink(home / "nowhere", dir);
+    make_user_dir(shared.c_str());
     EXPECT_FALSE(fs::exists(home / "nowhere"));
 
     // No HOME, or one too long for the path buffer: nothing, no overflow.
     unsetenv("HOME");
-    make_user_dir();
+    make_user_dir(shared.c_str());
     std::string long_home = home.string() + "/" + std::string(600, 'x');
     setenv("HOME", long_home.c_str(), 1);
-    make_user_dir();
+    make_user_dir(shared.c_str());
     std::string edge = "/" + std::string(491, 'y');   // the longest that fits
     setenv("HOME", edge.c_str(), 1);
-    make_user_dir();   // fails quietly: no such directory
+    make_user_dir(shared.c_str());   // fails quietly: no such directory
 
     if (saved) setenv("HOME", saved_home.c_str(), 1);
     fs::remove_all(home);
+}
+
+// The file dialog's folder: the per-user directory, unless a player run
+// from its build tree has no installed collection to show.
+TEST(PlayerOptions, DialogFolder) {
+    namespace fs = std::filesystem;
+    fs::path top = fs::temp_directory_path() / ("ambrise-tree-" + std::to_string(getpid()));
+    fs::remove_all(top);
+    fs::create_directories(top / "build");
+    fs::create_directories(top / "examples");
+    fs::create_directories(top / "share");
+    std::string build = (top / "build").string(), examples = (top / "examples").string();
+    std::string none = (top / "none").string(), shared = (top / "share").string();
+
+    EXPECT_EQ(dialog_pattern(none.c_str(), build.c_str(), build.c_str(), examples.c_str()), examples + "/*.seq");
+    // The same directory by another spelling is still the build tree.
+    std::string spelled = build + "/.";
+    EXPECT_EQ(dialog_pattern(none.c_str(), spelled.c_str(), build.c_str(), examples.c_str()), examples + "/*.seq");
+    // Installed collection, an installed program, or no tree beside it.
+    EXPECT_EQ(dialog_pattern(shared.c_str(), build.c_str(), build.c_str(), examples.c_str()), "~/.ambrise/*.seq");
+    EXPECT_EQ(dialog_pattern(none.c_str(), "/usr/bin", build.c_str(), examples.c_str()), "~/.ambrise/*.seq");
+    EXPECT_EQ(dialog_pattern(none.c_str(), build.c_str(), build.c_str(), none.c_str()), "~/.ambrise/*.seq");
+    EXPECT_EQ(dialog_pattern(none.c_str(), "", "", ""), "~/.ambrise/*.seq");
+    fs::remove_all(top);
 }
 
 // ---- oscillator bank ----

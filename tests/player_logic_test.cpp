@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <gtk/gtk.h>
@@ -151,9 +152,23 @@ TEST_F(Logic, OneFadeTickAtATime) {
 
 namespace {
 
+// The sequences of one test program live in a directory of their own,
+// removed when the program ends.
+struct ScratchDir {
+    std::string path;
+    ScratchDir() {
+        std::string pattern = testing::TempDir() + "ambrise-seq-XXXXXX";
+        if (mkdtemp(pattern.data())) path = pattern;
+    }
+    ~ScratchDir() {
+        if (!path.empty()) std::filesystem::remove_all(path);
+    }
+};
+
 std::string write_sequence(const std::string& text) {
+    static ScratchDir dir;
     static int n = 0;
-    std::string path = testing::TempDir() + "ambrise-seq-" + std::to_string(getpid()) + "-" + std::to_string(n++);
+    std::string path = dir.path + "/" + std::to_string(n++) + ".seq";
     std::FILE* f = std::fopen(path.c_str(), "w");
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);

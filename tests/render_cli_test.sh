@@ -14,6 +14,10 @@ printf 'HOLD 1\n' >one.seq
 run one.seq
 check "usage with one argument" [ "$status" = 255 -a "$out" = "$usage" ]
 check "no file created by usage" [ "$(ls)" = "$(printf 'err.txt\none.seq\nout.txt')" ]
+# --help leads with the clean path for listening.
+run --help
+check "--help: the clean path first" [ "$status" = 0 -a "$(head -n1 out.txt)" = "$bin [--clean] [--format=NAME] [--] <sequence> <output>" ]
+check "--help: an example with --clean" grep -q -- '--clean relaxation.seq relaxation.flac' out.txt
 
 # A missing sequence: reading error, output untouched.
 run missing.seq never.wav

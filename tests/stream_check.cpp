@@ -13,6 +13,11 @@
 //       second: "binaural", "monaural" (both ears the same) or "noise"
 //       (the ears differ from frame to frame), each with its start and
 //       length in seconds
+//   stream_check steps CAPTURE RATE SECONDS
+//       over the high-quality stream's first SECONDS: the largest step
+//       from one frame to the next in either ear and its frame, and the
+//       lowest level of a quarter second against the loudest quarter
+//       before it (1 when the level never fell) with that quarter's start
 //   stream_check phase CAPTURE HZ
 //       over the last second, how far the right channel's tone at HZ runs
 //       ahead of the left one's, in cycles from 0 to below 1
@@ -371,6 +376,38 @@ int listen(const std::vector<unsigned char>& bytes, unsigned rate) {
     return 0;
 }
 
+// A click is a step no glide explains; a cut is a quarter second far
+// quieter than one before it. Quarters count once the sound has reached
+// 1 % of full scale, so a fade's first steps out of silence are no fall.
+int steps(const std::vector<unsigned char>& bytes, unsigned rate, double seconds) {
+    auto s = samples16(bytes);
+    std::size_t frames = std::min(s.size() / 2, static_cast<std::size_t>(seconds * rate));
+    int largest = 0;
+    std::size_t largest_at = 0;
+    for (std::size_t k = 1; k < frames; ++k)
+        for (int c = 0; c < 2; ++c) {
+            int step = std::abs(s[2 * k + c] - s[2 * (k - 1) + c]);
+            if (step > largest) {
+                largest = step;
+                largest_at = k;
+            }
+        }
+    std::size_t quarter = rate / 4;
+    double loudest = 0, lowest = 1, lowest_at = 0;
+    for (std::size_t w = 0; w + quarter <= frames; w += quarter) {
+        double sum = 0;
+        for (std::size_t i = 2 * w; i < 2 * (w + quarter); ++i) sum += static_cast<double>(s[i]) * s[i];
+        double rms = std::sqrt(sum / static_cast<double>(2 * quarter));
+        if (loudest >= 0.01 * 32767 && rms / loudest < lowest) {
+            lowest = rms / loudest;
+            lowest_at = static_cast<double>(w) / rate;
+        }
+        loudest = std::max(loudest, rms);
+    }
+    std::printf("%d %zu %.3f %.2f\n", largest, largest_at, lowest, lowest_at);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -399,6 +436,8 @@ int main(int argc, char** argv) {
         return peaks(read_file(argv[2]), static_cast<std::size_t>(window));
     }
     if (argc == 4 && std::strcmp(argv[1], "phase") == 0) return phase(read_file(argv[2]), std::atof(argv[3]));
+    if (argc == 5 && std::strcmp(argv[1], "steps") == 0)
+        return steps(read_file(argv[2]), static_cast<unsigned>(std::atoi(argv[3])), std::atof(argv[4]));
     if (argc == 4 && std::strcmp(argv[1], "listen") == 0)
         return listen(read_file(argv[2]), static_cast<unsigned>(std::atoi(argv[3])));
     std::fprintf(stderr,

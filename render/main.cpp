@@ -199,16 +199,20 @@ void catch_stop_signals() {
     }
 }
 
-// Whether standard output was open at start; the standard descriptors that
-// were not are taken by /dev/null, so that no file opened later takes their
-// place (the sequence read as if it were the output).
-bool standard_output_open() {
-    bool open_at_start = fcntl(STDOUT_FILENO, F_GETFD) >= 0;
-    for (int fd = 0; fd <= 2; ++fd)
-        if (fcntl(fd, F_GETFD) < 0) {
-            int null = open("/dev/null", O_RDWR);
-            if (null >= 0 && null != fd) close(null);
+// Which of standard input and output were open at start (bits 0 and 1);
+// the standard descriptors that were not are taken by /dev/null, so that no
+// file opened later takes their place (the sequence read as if it were the
+// output).
+int open_standard_streams() {
+    int open_at_start = 0;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0) {
+            open_at_start |= 1 << fd;
+            continue;
         }
+        int null = open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) close(null);
+    }
     return open_at_start;
 }
 
@@ -270,9 +274,14 @@ int main(int argc, char** argv) {
     const char* output_path = argv[arg + 1];
     bool to_stdout = std::strcmp(output_path, "-") == 0;
     if (!format_given && !to_stdout) format = format_for_path(output_path);
-    if (!standard_output_open() && to_stdout) {
+    int streams = open_standard_streams();
+    if (to_stdout && !(streams & 2)) {
         std::fprintf(stderr, "ERROR: cannot open - for writing (standard output is closed)\n");
         return status_write_open;
+    }
+    if (std::strcmp(sequence_path, "-") == 0 && !(streams & 1)) {
+        std::fprintf(stderr, "ERROR: cannot open - for reading\n");
+        return status_read;
     }
 
     // A write to a closed pipe is an error to report, not a reason to die.

@@ -171,6 +171,8 @@ check "--plot on the input device: refused" [ $? = 2 ]
 status=$?
 err=$(cat err.txt)
 check "closed standard output: 253 and a clear message" [ "$status" = 253 -a "$err" = "ERROR: cannot open - for writing (standard output is closed)" ]
+"$bin" - closed-in.wav 2>err.txt <&-
+check "closed standard input: 254, nothing written" [ $? = 254 -a ! -e closed-in.wav ]
 (trap '' INT; exec "$bin" huge.seq ignored.wav 2>/dev/null) &
 pid=$!
 waittemp ignored.wav 1000000

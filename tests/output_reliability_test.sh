@@ -136,6 +136,17 @@ else
 fi
 check "locked directory: written in place" [ $? = 0 ] && check "locked directory: the render" cmp -s fresh.wav locked/in-place.wav
 chmod 755 locked
+# A file this user may not write is not replaced either, even where the
+# directory would take a new one.
+if [ "$(id -u)" = 0 ]; then
+    mkdir open
+    chmod 777 open
+    cp old.bin open/theirs.wav
+    chmod 644 open/theirs.wav
+    setpriv --reuid=65534 --regid=65534 --clear-groups "$bin" "$work/one.seq" open/theirs.wav 2>err.txt
+    check "unwritable file: 253, kept" [ $? = 253 ] && check "unwritable file: kept" cmp -s old.bin open/theirs.wav
+    check "unwritable file: no new file" [ "$(temps open)" = 0 ]
+fi
 
 ## Links and devices: written through, never renamed over.
 mkdir real

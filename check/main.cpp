@@ -1,6 +1,7 @@
 // ambrise-check: reports what in a sequence file would play otherwise than
 // it reads, in the FILE:LINE:COL form editors understand.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "checker.h"
+#include "output_file.h"
 #include "sequence.h"
 
 #ifndef AMBRISE_VERSION
@@ -44,40 +46,33 @@ void help(const char* name) {
                stdout);
 }
 
-bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-// Writes the picture through a temporary file beside it and renames that
-// into place, so no reader ever sees half a picture and an interrupted run
-// leaves the old file whole. A device or a pipe is written directly.
-bool write_plot(const char* path, const std::string& text) {
-    struct stat st;
-    bool exists = stat(path, &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        std::FILE* out = std::fopen(path, "w");
-        if (!out) return false;
-        bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-        return std::fclose(out) == 0 && ok;
-    }
-    std::string p = path;
-    std::size_t slash = p.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : p.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? p : p.substr(slash + 1);
-    std::string temp = dir + (dir.back() == '/' ? "" : "/") + "." + base + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) return false;
-    mode_t mask = umask(0);
-    umask(mask);
-    bool ok = fchmod(fd, exists ? (st.st_mode & 07777) : (0666 & ~mask)) == 0;
+// The picture, through a new file beside it renamed into place (so no
+// reader ever sees half a picture and a failure leaves the old file whole),
+// or in place for a device, a pipe or a link to one.
+bool write_plot(const char* path, const std::string& text, const std::vector<struct stat>& inputs) {
+    outfile::OutputFile file;
+    if (file.open(path, inputs) != outfile::OutputFile::ok) return false;
+    bool ok = true;
     for (std::size_t done = 0; ok && done < text.size();) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        ssize_t n = write(file.fd(), text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
         ok = n > 0;
         if (ok) done += static_cast<std::size_t>(n);
     }
-    ok = close(fd) == 0 && ok;
-    ok = ok && std::rename(temp.c_str(), path) == 0;
-    if (!ok) unlink(temp.c_str());
-    return ok;
+    int e = errno;
+    if (ok) return file.commit();
+    file.abandon();
+    errno = e;
+    return false;
+}
+
+// Standard output written to its end, or a message and false: a closed pipe
+// is a write error, as a full disk is.
+bool stdout_written(const char* name) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    int e = errno ? errno : EIO;
+    std::fprintf(stderr, "%s: cannot write standard output: %s\n", name, std::strerror(e));
+    return false;
 }
 
 }  // namespace
@@ -118,21 +113,26 @@ int main(int argc, char** argv) {
         usage(stderr, argv[0]);
         return 2;
     }
-    // The picture must not replace one of the sequences, under any name.
-    struct stat plot_stat;
-    if (plot && stat(plot, &plot_stat) == 0 && S_ISREG(plot_stat.st_mode)) {
-        for (const char* path : files) {
-            struct stat in_stat;
-            if (stat(path, &in_stat) == 0 && same_file(plot_stat, in_stat)) {
-                std::fprintf(stderr, "%s: --plot %s is the sequence %s: not overwritten\n", argv[0], plot, path);
-                return 2;
-            }
+    // A write to a closed pipe is an error to report, not a reason to die.
+    std::signal(SIGPIPE, SIG_IGN);
+    // The picture must not replace one of the sequences, under any name and
+    // of any kind: a FIFO given twice would wait for itself forever.
+    std::vector<struct stat> inputs;
+    for (const char* path : files) {
+        struct stat st;
+        bool is_stdin = std::strcmp(path, "-") == 0;
+        if ((is_stdin ? fstat(STDIN_FILENO, &st) : stat(path, &st)) != 0) continue;
+        if (plot && outfile::is_one_of(plot, {st})) {
+            std::fprintf(stderr, "%s: --plot %s is the sequence %s: not overwritten\n", argv[0], plot, path);
+            return 2;
         }
+        inputs.push_back(st);
     }
 
     int status = 0;
     for (const char* path : files) {
-        std::FILE* in = std::fopen(path, "r");
+        bool is_stdin = std::strcmp(path, "-") == 0;
+        std::FILE* in = is_stdin ? stdin : std::fopen(path, "r");
         if (!in) {
             std::fprintf(stderr, "%s: cannot read: %s\n", path, std::strerror(errno));
             status = 2;
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
                             noise, seq::listen_mode_name(s.mode));
             };
         check::Report r = check::check_sequence(in, options);
-        std::fclose(in);
+        if (!is_stdin) std::fclose(in);
         if (r.read_error) {
             std::fprintf(stderr, "%s: cannot read: %s\n", path, std::strerror(r.read_error));
             status = 2;
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
                     r.beat_min, r.beat_max);
         if (plot) {
             std::fflush(stdout);
-            if (!write_plot(plot, check::plot_svg(r, path))) {
+            if (!write_plot(plot, check::plot_svg(r, path), inputs)) {
                 std::fprintf(stderr, "%s: cannot write: %s\n", plot, std::strerror(errno));
                 status = 2;
             }
@@ -199,5 +199,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: not written: no sequence was checked to its end\n", plot);
         status = 2;
     }
+    if (!stdout_written(argv[0])) status = 2;
     return status;
 }

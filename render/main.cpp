@@ -11,9 +11,11 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "interpreter.h"
 #include "output.h"
+#include "output_file.h"
 #include "sequence.h"
 #include "synth.h"
 
@@ -189,13 +191,35 @@ private:
     std::chrono::steady_clock::time_point started_, last_;
 };
 
+// A signal ignored at start (nohup, a background job of a script) stays
+// ignored: the render was started not to be stopped by it.
 void catch_stop_signals() {
     struct sigaction action = {};
     action.sa_handler = on_stop_signal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int s : {SIGINT, SIGTERM}) {
+        struct sigaction old = {};
+        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(s, &action, nullptr);
+    }
+}
+
+// Which of standard input and output were open at start (bits 0 and 1);
+// the standard descriptors that were not are taken by /dev/null, so that no
+// file opened later takes their place (the sequence read as if it were the
+// output).
+int open_standard_streams() {
+    int open_at_start = 0;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0) {
+            open_at_start |= 1 << fd;
+            continue;
+        }
+        int null = open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) close(null);
+    }
+    return open_at_start;
 }
 
 // One line when the exact mode wrapped: how often, and from what volume on
@@ -256,6 +280,15 @@ int main(int argc, char** argv) {
     const char* output_path = argv[arg + 1];
     bool to_stdout = std::strcmp(output_path, "-") == 0;
     if (!format_given && !to_stdout) format = format_for_path(output_path);
+    int streams = open_standard_streams();
+    if (to_stdout && !(streams & 2)) {
+        std::fprintf(stderr, "ERROR: cannot open - for writing (standard output is closed)\n");
+        return status_write_open;
+    }
+    if (std::strcmp(sequence_path, "-") == 0 && !(streams & 1)) {
+        std::fprintf(stderr, "ERROR: cannot open - for reading\n");
+        return status_read;
+    }
 
     // A write to a closed pipe is an error to report, not a reason to die.
     std::signal(SIGPIPE, SIG_IGN);
@@ -293,35 +326,28 @@ int main(int argc, char** argv) {
         return status_write_open;
     }
 
-    // The output is opened without truncation and truncated only once it is
-    // known not to be the sequence: a path swapped in between cannot make
-    // the render destroy its own input.
-    int fd = to_stdout ? STDOUT_FILENO : open(output_path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        std::fprintf(stderr, "ERROR: cannot open %s for writing\n", output_path);
-        return status_write_open;
-    }
-    struct stat out_st;
-    if (fstat(fd, &out_st) != 0) {
-        std::fprintf(stderr, "ERROR: cannot open %s for writing\n", output_path);
-        return status_write_open;
-    }
-    const struct stat& in_st = input.status();
-    if (S_ISREG(in_st.st_mode) && in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+    // A file is written anew beside the target and renamed over it at the
+    // end, so that a failed render leaves what was there; standard output
+    // is written as it is. Neither may be the sequence, under any name.
+    catch_stop_signals();
+    outfile::OutputFile file;
+    std::vector<struct stat> inputs{input.status()};
+    auto status = !to_stdout                                     ? file.open(output_path, inputs)
+                  : outfile::is_one_of(STDOUT_FILENO, inputs) ? outfile::OutputFile::is_input
+                                                              : outfile::OutputFile::ok;
+    if (status == outfile::OutputFile::is_input) {
         std::fprintf(stderr, "ERROR: %s is the sequence file\n", output_path);
         return status_write_open;
     }
-    // An empty file is left as it is: on ext4, truncating a file to nothing
-    // makes its close wait for the whole output to be allocated and queued
-    // for the disk, milliseconds that writing a new file does not cost.
-    if (!to_stdout && S_ISREG(out_st.st_mode) && out_st.st_size > 0 && ftruncate(fd, 0) != 0) {
+    if (status != outfile::OutputFile::ok) {
         std::fprintf(stderr, "ERROR: cannot open %s for writing\n", output_path);
         return status_write_open;
     }
+    int fd = to_stdout ? STDOUT_FILENO : file.fd();
 
     std::unique_ptr<Output> out;
     if (format == Format::wav) {
-        out = wav_output(fd, static_cast<std::uint64_t>(counter.total) * frames_per_block);
+        out = wav_output(fd, frames_of_blocks(counter.total));
     } else {
         out = sndfile_output(fd, format, message);
         if (!out) {
@@ -330,7 +356,6 @@ int main(int argc, char** argv) {
         }
     }
 
-    catch_stop_signals();
     render_state.mode = clean ? SampleMode::clean : SampleMode::exact;
     RenderSink sink(*out, counter.total, isatty(STDERR_FILENO) == 1);
     if (std::FILE* in = input.pass()) run_sequence(in, render_state, sink);
@@ -338,7 +363,13 @@ int main(int argc, char** argv) {
     bool ok = out->finish();
     int error = out->error();
     out.reset();
-    if (!to_stdout && close(fd) != 0) ok = false;
+    if (!to_stdout) {
+        if (ok && !file.commit()) {
+            ok = false;
+            error = errno;
+        }
+        file.abandon();
+    }
 
     if (!ok) {
         if (error == EPIPE)

@@ -45,33 +45,47 @@ public:
     WavOutput(int fd, std::uint64_t total_frames) : writer_(fd), fd_(fd) {
         constexpr std::uint64_t limit = (UINT64_MAX - rf64_header_size) / bytes_per_frame;
         std::uint64_t data = total_frames > limit ? limit * bytes_per_frame : total_frames * bytes_per_frame;
-        rf64_ = total_frames > limit || needs_rf64(wav_header_size + data);
-        // A stream cannot be patched; a file opened for appending would get
-        // the patch at its end.
-        int flags = fcntl(fd, F_GETFL);
-        start_ = flags >= 0 && !(flags & O_APPEND) ? lseek(fd, 0, SEEK_CUR) : -1;
-        auto header = header_bytes(rf64_, (rf64_ ? rf64_header_size : wav_header_size) + data);
+        long_ = total_frames > limit || needs_rf64(wav_header_size + data);
+        // The header goes where the render begins: for a file opened for
+        // appending, at its end. A stream cannot be patched.
+        flags_ = fcntl(fd, F_GETFL);
+        start_ = flags_ < 0 ? -1 : lseek(fd, 0, flags_ & O_APPEND ? SEEK_END : SEEK_CUR);
+        // Until it is patched the header gives the planned length, as a
+        // stream's must: a stream is complete as written.
+        auto header = header_bytes(long_, (long_ ? rf64_header_size : wav_header_size) + data);
         writer_.write(header.data(), header.size());
     }
     unsigned char* room(std::size_t n) override { return writer_.room(n); }
     void commit(std::size_t n) override { writer_.commit(n); }
     bool failed() const override { return writer_.failed(); }
-    int error() const override { return writer_.error(); }
+    int error() const override { return writer_.failed() ? writer_.error() : patch_error_; }
 
     bool finish() override {
         writer_.flush();
         if (writer_.failed()) return false;
         if (start_ < 0) return true;
-        auto header = header_bytes(rf64_, writer_.written());
+        auto header = header_bytes(long_, writer_.written());
+        // Appending would put the patch at the end (pwrite on Linux).
+        bool append = (flags_ & O_APPEND) != 0;
+        if (append && fcntl(fd_, F_SETFL, flags_ & ~O_APPEND) != 0) return fail(errno);
         ssize_t r = pwrite(fd_, header.data(), header.size(), start_);
-        return r == static_cast<ssize_t>(header.size());
+        int e = errno;
+        if (append) fcntl(fd_, F_SETFL, flags_);
+        return r == static_cast<ssize_t>(header.size()) || fail(r < 0 ? e : EIO);
     }
 
 private:
+    bool fail(int e) {
+        patch_error_ = e;
+        return false;
+    }
+
     Writer writer_;
     int fd_;
-    bool rf64_;
+    bool long_;
+    int flags_;
     off_t start_;
+    int patch_error_ = 0;
 };
 
 // 44100 to 48000 frames a second, stereo: a windowed-sinc interpolator
@@ -187,13 +201,14 @@ public:
             resampler_->finish(resampled_);
             write(resampled_.data(), resampled_.size() / 2);
         }
+        if (!failed_) check(sf_.error(file_) == 0);
+        // The encoders' last pages are written inside the close, which
+        // reports only the descriptor's close: a write that failed there
+        // leaves its errno.
         errno = 0;
         int r = sf_.close(file_);
         file_ = nullptr;
-        if (r != 0 && !failed_) {
-            failed_ = true;
-            error_ = errno ? errno : EIO;
-        }
+        check(r == 0 && !write_failure(errno));
         return !failed_;
     }
 
@@ -211,10 +226,18 @@ private:
         } else {
             written = sf_.writef_short(file_, words, static_cast<sf_count_t>(count));
         }
-        if (written != static_cast<sf_count_t>(count)) {
-            failed_ = true;
-            error_ = errno ? errno : EIO;
-        }
+        // The MP3 encoder counts frames it could not write as written: the
+        // library's error state tells.
+        check(written == static_cast<sf_count_t>(count) && sf_.error(file_) == 0);
+    }
+
+    void check(bool ok) {
+        if (ok || failed_) return;
+        failed_ = true;
+        error_ = errno ? errno : EIO;
+    }
+    static bool write_failure(int e) {
+        return e == ENOSPC || e == EPIPE || e == EIO || e == EDQUOT || e == EFBIG;
     }
 
     const SndfileLibrary& sf_;
@@ -239,8 +262,10 @@ SF_INFO sndfile_info(Format f) {
 }  // namespace
 
 bool format_for_name(std::string_view name, Format& format) {
+    std::string lower;
+    for (char c : name) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     for (const FormatInfo& i : formats)
-        if (name == i.name) {
+        if (lower == i.name) {
             format = i.format;
             return true;
         }
@@ -251,14 +276,17 @@ Format format_for_path(std::string_view path) {
     std::size_t dot = path.rfind('.');
     std::size_t slash = path.rfind('/');
     if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return Format::wav;
-    std::string ext;
-    for (char c : path.substr(dot + 1)) ext += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     Format f = Format::wav;
-    format_for_name(ext, f);
+    format_for_name(path.substr(dot + 1), f);
     return f;
 }
 
 const char* format_name(Format format) { return info_of(format).name; }
+
+std::uint64_t frames_of_blocks(std::int64_t blocks) {
+    auto b = static_cast<std::uint64_t>(blocks < 0 ? 0 : blocks);
+    return b > UINT64_MAX / frames_per_block ? UINT64_MAX : b * frames_per_block;
+}
 
 std::unique_ptr<Output> wav_output(int fd, std::uint64_t total_frames) {
     return std::make_unique<WavOutput>(fd, total_frames);

@@ -14,7 +14,8 @@ namespace render {
 
 enum class Format { wav, flac, ogg, opus, mp3 };
 
-// The format of a name as --format takes it (wav, flac, ogg, opus, mp3).
+// The format of a name as --format takes it (wav, flac, ogg, opus, mp3),
+// in any letter case.
 bool format_for_name(std::string_view name, Format& format);
 // The format of an output path by its extension, any letter case; WAV for
 // any other extension.
@@ -30,10 +31,15 @@ public:
     virtual int error() const = 0;
 };
 
-// The WAV file, RF64 when total_frames (the length the dry pass found) is
+// The frames of that many blocks, or the largest count when they overflow:
+// a length too long to state is declared the longest.
+std::uint64_t frames_of_blocks(std::int64_t blocks);
+
+// The WAV file, with room for RF64 when total_frames (the length the dry pass found) is
 // past the 32-bit sizes. The header carries the final sizes from the start,
-// so a stream is complete as written; an output that can seek is patched at
-// the end to what was actually written.
+// so a stream is complete as written; an output that can seek (appended to
+// or not) is patched at the end to what was actually written, in the RIFF
+// form when that fits the 32-bit sizes.
 std::unique_ptr<Output> wav_output(int fd, std::uint64_t total_frames);
 
 // A compressed format through libsndfile, or null with a message when it

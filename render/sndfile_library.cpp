@@ -24,7 +24,7 @@ const SndfileLibrary* sndfile_library(std::string& message) {
         if (handle && find(handle, "sf_open_fd", l.open_fd) && find(handle, "sf_close", l.close) &&
             find(handle, "sf_writef_short", l.writef_short) && find(handle, "sf_writef_float", l.writef_float) &&
             find(handle, "sf_strerror", l.strerror) && find(handle, "sf_command", l.command) &&
-            find(handle, "sf_format_check", l.format_check)) {
+            find(handle, "sf_format_check", l.format_check) && find(handle, "sf_error", l.error)) {
             library = l;
             loaded = true;
         } else {

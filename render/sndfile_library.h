@@ -16,6 +16,7 @@ struct SndfileLibrary {
     decltype(&sf_strerror) strerror;
     decltype(&sf_command) command;
     decltype(&sf_format_check) format_check;
+    decltype(&sf_error) error;
 };
 
 // The library's functions, or null with the reason in message.

@@ -57,9 +57,21 @@ std::array<unsigned char, rf64_header_size> rf64_header(std::uint64_t file_size)
     return h;
 }
 
-std::vector<unsigned char> header_bytes(bool rf64, std::uint64_t file_size) {
-    if (rf64) {
-        auto h = rf64_header(file_size);
+std::array<unsigned char, rf64_header_size> junk_header(std::uint64_t file_size) {
+    auto h = rf64_header(file_size);
+    unsigned char* p = h.data();
+    auto low = static_cast<std::uint32_t>(file_size);
+    std::memcpy(p, "RIFF", 4);
+    put32(p + 4, file_size ? low - 8 : 0);
+    std::memcpy(p + 12, "JUNK", 4);
+    std::memset(p + 20, 0, 28);
+    put32(p + 76, file_size > rf64_header_size ? low - static_cast<std::uint32_t>(rf64_header_size) : 0);
+    return h;
+}
+
+std::vector<unsigned char> header_bytes(bool long_form, std::uint64_t file_size) {
+    if (long_form) {
+        auto h = needs_rf64(file_size) ? rf64_header(file_size) : junk_header(file_size);
         return {h.begin(), h.end()};
     }
     auto h = wav_header(file_size);

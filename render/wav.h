@@ -1,5 +1,7 @@
 // The WAV container: the canonical 44-byte RIFF/WAVE header, and the RF64
-// form for outputs too long for its 32-bit sizes.
+// form for outputs too long for its 32-bit sizes. A file planned that long
+// keeps room for the ds64 chunk as a JUNK chunk, and is RF64 only when it
+// really passed the 32-bit sizes.
 #pragma once
 
 #include <array>
@@ -29,7 +31,13 @@ WavHeader wav_header(std::uint64_t file_size);
 // size; a size of 0 gives the provisional header.
 std::array<unsigned char, rf64_header_size> rf64_header(std::uint64_t file_size);
 
-// The header of either form as a byte vector.
-std::vector<unsigned char> header_bytes(bool rf64, std::uint64_t file_size);
+// The 80-byte RIFF header with a JUNK chunk where RF64 has its ds64, for a
+// file of the given size, at most riff_size_limit.
+std::array<unsigned char, rf64_header_size> junk_header(std::uint64_t file_size);
+
+// The header as a byte vector: the 44-byte form, or with the 80-byte room
+// (long) the RF64 form for a file past the 32-bit sizes and the JUNK form
+// for one within them.
+std::vector<unsigned char> header_bytes(bool long_form, std::uint64_t file_size);
 
 }  // namespace render

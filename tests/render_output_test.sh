@@ -97,9 +97,13 @@ check "broken pipe, flac: status 252" [ "${PIPESTATUS[0]}" = 252 ]
 # report how far the render came and exit 130 or 143.
 printf 'HOLD 20000\n' >long.seq
 interrupt() {  # interrupt SIGNAL OUTPUT
-    "$bin" long.seq "$2" 2>err.txt &
-    local pid=$! n=0
-    until [ "$(stat -c %s "$2" 2>/dev/null || echo 0)" -gt 1000000 ] || [ $n -ge 600 ]; do sleep 0.1; n=$((n + 1)); done
+    # A background job of a script starts with SIGINT ignored, which the
+    # renderer keeps: restored here. The render goes to a new file beside
+    # the output until it ends.
+    (trap - INT; exec "$bin" long.seq "$2" 2>err.txt) &
+    local pid=$! n=0 temp
+    until temp=$(ls -A | grep -m1 "^\.$2\.......\$") || [ $n -ge 600 ]; do sleep 0.1; n=$((n + 1)); done
+    until [ "$(stat -c %s "$temp" 2>/dev/null || echo 0)" -gt 1000000 ] || [ $n -ge 600 ]; do sleep 0.1; n=$((n + 1)); done
     kill -s "$1" $pid
     wait $pid
     status=$?
@@ -160,7 +164,7 @@ if command -v script >/dev/null; then
     # keep it going for many seconds; a plain hold would finish first.
     pattern='rendering  [0-9:]+ / 05:33:20  [0-9]+%  [0-9.]+x real time  [0-9:]+ left'
     printf 'BASE 136.1\nSET 7.83\nHARMONICS 10\nHOLD 20000\n' >slow.seq
-    script -qfec "$bin slow.seq /dev/null" /dev/null >tty.txt 2>&1 &
+    (trap - INT; exec script -qfec "$bin slow.seq /dev/null" /dev/null >tty.txt 2>&1) &
     spid=$! n=0
     until grep -Eq "$pattern" tty.txt || [ $n -ge 600 ]; do sleep 0.1; n=$((n + 1)); done
     check "progress with speed and time left" grep -Eq "$pattern" tty.txt

@@ -1,15 +1,19 @@
 // The output file's writer: everything given arrives in order, and a
-// failed write is reported with its errno once the writer is flushed.
+// failed write is reported with its errno once the writer is flushed; the
+// header forms and the length the WAV writer declares.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "prefault.h"
+#include "output.h"
+#include "wav.h"
 #include "writer.h"
 
 using render::Writer;
@@ -110,4 +114,52 @@ TEST(Prefault, KeepsWhatTheMemoryHolds) {
     render::prefault(memory.data(), 0);
     for (std::size_t i = 0; i < memory.size(); ++i)
         ASSERT_EQ(memory[i], static_cast<unsigned char>(i * 7 + 3)) << "byte " << i;
+}
+
+// A WAV planned past the 32-bit sizes keeps 80 bytes of header: RIFF with a
+// JUNK chunk while what was written fits them, RF64 once it does not.
+TEST(WavHeader, LongFormIsRiffWithJunkUntilItPassesTheLimit) {
+    using namespace render;
+    auto u32 = [](const std::vector<unsigned char>& h, int o) {
+        return h[o] | h[o + 1] << 8 | h[o + 2] << 16 | static_cast<std::uint32_t>(h[o + 3]) << 24;
+    };
+    std::uint64_t size = 80 + 176400ull * 10;
+    auto h = header_bytes(true, size);
+    ASSERT_EQ(h.size(), rf64_header_size);
+    EXPECT_EQ(std::string(h.begin(), h.begin() + 4), "RIFF");
+    EXPECT_EQ(u32(h, 4), size - 8);
+    EXPECT_EQ(std::string(h.begin() + 12, h.begin() + 16), "JUNK");
+    EXPECT_EQ(u32(h, 16), 28u);
+    for (int i = 20; i < 48; ++i) EXPECT_EQ(h[i], 0) << i;
+    auto rf64 = rf64_header(size);
+    EXPECT_TRUE(std::equal(h.begin() + 48, h.begin() + 76, rf64.begin() + 48));   // fmt and "data"
+    EXPECT_EQ(u32(h, 76), 176400u * 10);
+    auto last = header_bytes(true, riff_size_limit);
+    EXPECT_EQ(u32(last, 4), 0xFFFFFFFFu);
+    auto over = header_bytes(true, riff_size_limit + 1);
+    EXPECT_EQ(std::string(over.begin(), over.begin() + 4), "RF64");
+    EXPECT_EQ(std::string(over.begin() + 12, over.begin() + 16), "ds64");
+    // Short renders keep their 44 bytes.
+    auto short_form = header_bytes(false, 176444);
+    auto canonical = wav_header(176444);
+    EXPECT_TRUE(std::equal(short_form.begin(), short_form.end(), canonical.bytes.begin()));
+}
+
+TEST(OutputLength, FramesSaturateInsteadOfWrapping) {
+    using namespace render;
+    EXPECT_EQ(frames_of_blocks(10), 44100u);
+    EXPECT_EQ(frames_of_blocks(-1), 0u);
+    EXPECT_EQ(frames_of_blocks(INT64_MAX), UINT64_MAX);
+    EXPECT_EQ(frames_of_blocks(static_cast<std::int64_t>(UINT64_MAX / 4410 + 1)), UINT64_MAX);
+}
+
+TEST(OutputFormat, NamesInAnyCase) {
+    using namespace render;
+    Format f = Format::wav;
+    EXPECT_TRUE(format_for_name("MP3", f));
+    EXPECT_EQ(f, Format::mp3);
+    EXPECT_TRUE(format_for_name("Flac", f));
+    EXPECT_EQ(f, Format::flac);
+    EXPECT_FALSE(format_for_name("aiff", f));
+    EXPECT_EQ(format_for_path("x.OPUS"), Format::opus);
 }

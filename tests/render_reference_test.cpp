@@ -8,10 +8,12 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "kernels/kernel.h"
 #include "memory_sink.h"
 #include "synth.h"
 
@@ -308,8 +310,10 @@ TEST(RenderReference, VectorAndScalarStepsMatchTheFrameFormulas) {
                           {5, 136.1, 7.83, std::nextafter(50.0, 100.0)},
                           {10, 136.1, 7.83, std::nextafter(100.0, 0.0)},
                           {2, 136.1, 7.83, -0.0}};
-    for (bool vectors : {true, false}) {
-        allow_vector_phases(vectors);
+    for (const char* name : {"avx512", "avx2", "scalar"}) {
+        if (!kernel_available(name)) continue;
+        std::string message;
+        ASSERT_TRUE(choose_kernel(name, message)) << message;
         for (SampleMode mode : {SampleMode::exact, SampleMode::clean}) {
             int index = 0;
             for (const Case& c : cases) {
@@ -326,7 +330,8 @@ TEST(RenderReference, VectorAndScalarStepsMatchTheFrameFormulas) {
             }
         }
     }
-    allow_vector_phases(true);
+    std::string message;
+    choose_kernel(nullptr, message);
 }
 
 TEST(RenderReference, ASlowSecondThreadIsCaughtUpExactly) {
@@ -341,12 +346,12 @@ TEST(RenderReference, ASlowSecondThreadIsCaughtUpExactly) {
     };
     const Case cases[] = {{3, 136.1, 7.83, 0.0}, {9, 300.0, 7.83, 0.0}, {3, 300.0, 10.0, -0.01}, {5, 136.1, 4.4, 0.37}};
     for (int delay : {30, 400}) {
-        delay_work_ahead(delay);
         int index = 0;
         for (const Case& c : cases) {
             RenderState s;
             Reference ref;
             s.harmonics = ref.s.harmonics = c.n;
+            delay_work_ahead(s, delay);
             MemorySink out;
             double beat = c.beat;
             const int seconds = 3;
@@ -363,5 +368,4 @@ TEST(RenderReference, ASlowSecondThreadIsCaughtUpExactly) {
             if (HasFatalFailure() || HasNonfatalFailure()) break;
         }
     }
-    delay_work_ahead(0);
 }

@@ -18,9 +18,10 @@ void silent(RenderState& s, unsigned char* out) {
 // The frame as the reference rules give it, the mode and noise applied to
 // each half sum before the sample rule.
 template <class Mode>
-void shaped(RenderState& s, unsigned char* out, double base, double beat) {
+void shaped(RenderState& s, unsigned char* out, double base, double beat, double from) {
     const int n = clamp_partials(s.harmonics);
     const double volume = s.volume;
+    const bool glides = !Mode::wraps && from != volume;
     PhaseStep left[max_partials], right[max_partials];
     for (int k = 0; k < n; ++k) {
         left[k] = PhaseStep(partial_step(k, base, 0.0));
@@ -34,8 +35,9 @@ void shaped(RenderState& s, unsigned char* out, double base, double beat) {
         }
         std::int32_t half_left = frame_half(s.left_phase, n), half_right = frame_half(s.right_phase, n);
         s.listening.shape(half_left, half_right, beat, modulus, 32767);
-        std::int32_t l = sample<Mode>(half_left, volume);
-        std::int32_t r = sample<Mode>(half_right, volume);
+        const double gain = glides ? glide_gain(from, volume, f) : volume;
+        std::int32_t l = sample<Mode>(half_left, gain);
+        std::int32_t r = sample<Mode>(half_right, gain);
         store_frame(out + f * bytes_per_frame, static_cast<std::uint32_t>(l), static_cast<std::uint32_t>(r));
         if constexpr (Mode::wraps) wraps += outside_word(l) + outside_word(r);
     }
@@ -55,11 +57,11 @@ void silent_block(RenderState& s, unsigned char* out) {
         silent<Exact>(s, out);
 }
 
-void shaped_block(RenderState& s, unsigned char* out, double base, double beat) {
+void shaped_block(RenderState& s, unsigned char* out, double base, double beat, double from) {
     if (s.mode == SampleMode::clean)
-        shaped<Clean>(s, out, base, beat);
+        shaped<Clean>(s, out, base, beat, from);
     else
-        shaped<Exact>(s, out, base, beat);
+        shaped<Exact>(s, out, base, beat, from);
 }
 
 }  // namespace render

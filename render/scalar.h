@@ -11,9 +11,10 @@ namespace render {
 
 // Blocks that do not go through the channel caches: no partials, or a
 // listening mode or noise (the mode and noise applied to each half sum
-// before the sample rule). The wraps are added to the state's.
+// before the sample rule). The wraps are added to the state's. In the
+// clean mode the volume glides from the given one (the previous block's).
 void silent_block(RenderState& state, unsigned char* out);
-void shaped_block(RenderState& state, unsigned char* out, double base, double beat);
+void shaped_block(RenderState& state, unsigned char* out, double base, double beat, double from);
 
 namespace {
 

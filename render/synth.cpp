@@ -237,9 +237,40 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
     }
 }
 
+// A clean block whose volume glides from the previous block's: each
+// channel's sums, then each frame's sample at its own gain. The work ahead
+// is kept in step: a block it has is handed back, one it was to compute is
+// said to be done.
+template <int N>
+void glide_block(RenderState& s, unsigned char* out, double base, double beat, double from) {
+    double* phase[2] = {s.left_phase, s.right_phase};
+    const double offset[2] = {0.0, beat};
+    Engine& e = s.engine.get();
+    WorkAhead& a = e.ahead;
+    for (int c = 0; c < 2; ++c) {
+        bool ours = false;
+        const WorkAhead::Slot* slot = a.next(c, ChannelKey{N, true, s.volume, base, offset[c]}, phase[c], ours);
+        if (!ours && a.working_on(c)) a.stop();
+        double step[N];
+        set_steps<N>(step, base, offset[c]);
+        std::int32_t sums[frames_per_block];
+        partial_sums<N>(phase[c], step, 0, sums);
+        for (int f = 0; f < frames_per_block; ++f)
+            e.caches.split[c][f] = static_cast<std::uint16_t>(
+                sample<Clean>(half_of(sums[f]), glide_gain(from, s.volume, f)));
+        if (slot)
+            a.release();
+        else if (ours)
+            a.skipped(phase[c]);
+    }
+    interleave(out, e.caches.split[0], e.caches.split[1]);
+}
+
 using BlockFunction = void (*)(RenderState&, unsigned char*, double, double);
+using GlideFunction = void (*)(RenderState&, unsigned char*, double, double, double);
 
 void silent(RenderState& s, unsigned char* out, double, double) { silent_block(s, out); }
+void silent_glide(RenderState& s, unsigned char* out, double, double, double) { silent_block(s, out); }
 
 // The block function of each partial count (0 for none), per mode.
 template <class Mode>
@@ -247,6 +278,10 @@ constexpr BlockFunction block_functions[max_partials + 1] = {
     silent,                render_block<1, Mode>, render_block<2, Mode>, render_block<3, Mode>,
     render_block<4, Mode>, render_block<5, Mode>, render_block<6, Mode>, render_block<7, Mode>,
     render_block<8, Mode>, render_block<9, Mode>, render_block<10, Mode>};
+
+constexpr GlideFunction glide_functions[max_partials + 1] = {
+    silent_glide,   glide_block<1>, glide_block<2>, glide_block<3>, glide_block<4>, glide_block<5>,
+    glide_block<6>, glide_block<7>, glide_block<8>, glide_block<9>, glide_block<10>};
 
 // The work ahead for count blocks; with per above 0 the beat moves by step
 // after every per blocks.
@@ -291,11 +326,21 @@ void render_blocks(RenderState& s, std::int64_t count, FrameSink& out, double ba
     const BlockFunction* functions = s.mode == SampleMode::clean ? block_functions<Clean> : block_functions<Exact>;
     int n = clamp_partials(s.harmonics);
     fill_rows(n);
-    BlockFunction block = s.listening.plain() ? functions[n] : shaped_block;
+    const bool plain = s.listening.plain();
     if (count > 1) expect_blocks(s, count, base, beat);
     for (std::int64_t b = 0; b < count && !out.failed(); ++b) {
         unsigned char* p = out.room(block_bytes);
-        block(s, p, base, beat);
+        // The clean mode glides from the volume of the block before; the
+        // first block of a render starts at its own.
+        const double from = s.rendered ? s.rendered_volume : s.volume;
+        if (!plain)
+            shaped_block(s, p, base, beat, from);
+        else if (s.mode == SampleMode::clean && from != s.volume)
+            glide_functions[n](s, p, base, beat, from);
+        else
+            functions[n](s, p, base, beat);
+        s.rendered = true;
+        s.rendered_volume = s.volume;
         out.commit(block_bytes);
     }
 }

@@ -61,6 +61,10 @@ struct RenderState {
     PhaseBank right_phase = {};
     // Noise and listening mode; while plain, frames are the binaural tone alone.
     sound::Listening listening;
+    // The volume the last block was rendered at, which the clean mode's
+    // next block glides from; none before the first block.
+    bool rendered = false;
+    double rendered_volume = 0.0;
     EngineHandle engine;
 };
 

@@ -149,6 +149,12 @@ inline std::int32_t sample(std::int32_t half, double volume) {
     }
 }
 
+// The clean mode's gain at frame i of a block whose volume glides from the
+// previous block's to its own, reaching it at the block's last frame.
+inline double glide_gain(double from, double to, int i) {
+    return from + (to - from) * static_cast<double>(i + 1) / frames_per_block;
+}
+
 inline bool outside_word(std::int32_t v) { return v < -32768 || v > 32767; }
 
 // A frame's 16-bit word for its partials' sum by the mode's rule; a wrapped

@@ -25,11 +25,21 @@ namespace {
 struct Reference {
     RenderState s;
     std::vector<unsigned char> bytes;
+    double from = 0;
 
     void blocks(std::int64_t count, double base, double beat) {
         int n = s.harmonics <= 0 ? 0 : s.harmonics > max_partials ? max_partials : s.harmonics;
         const std::int32_t* table = sine_table();
         for (std::int64_t f = 0; f < count * frames_per_block; ++f) {
+            // The clean mode's volume glides from the block before's, frame
+            // by frame; the first block starts at its own.
+            const int i = static_cast<int>(f % frames_per_block);
+            if (i == 0) {
+                from = s.rendered ? s.rendered_volume : s.volume;
+                s.rendered = true;
+                s.rendered_volume = s.volume;
+            }
+            const double gain = from != s.volume ? from + (s.volume - from) * (i + 1) / 4410.0 : s.volume;
             advance_phases(s.left_phase, n, base, 0.0);
             advance_phases(s.right_phase, n, base, beat);
             std::int32_t value[2];
@@ -37,7 +47,7 @@ struct Reference {
                 const PhaseBank& bank = c == 0 ? s.left_phase : s.right_phase;
                 std::int32_t sum = 0;
                 for (int k = 0; k < n; ++k) sum += table[static_cast<int>(bank[k])] / (k + 1);
-                value[c] = s.mode == SampleMode::clean ? clean_sample(sum / 2, s.volume) : exact_sample(sum / 2, s.volume);
+                value[c] = s.mode == SampleMode::clean ? clean_sample(sum / 2, gain) : exact_sample(sum / 2, s.volume);
                 if (s.mode == SampleMode::exact && (value[c] < -32768 || value[c] > 32767)) {
                     ++s.wraps.total;
                     ++s.wraps.by_partials[n];

@@ -237,27 +237,40 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
     }
 }
 
-// A clean block whose volume glides from the previous block's: each
-// channel's sums, then each frame's sample at its own gain. The work ahead
+// A clean block after a change: the volume glides from the block before's,
+// and where the partial count changed, the half sums of the old count and
+// the new are crossfaded, every partial's phase running on. The work ahead
 // is kept in step: a block it has is handed back, one it was to compute is
 // said to be done.
-template <int N>
-void glide_block(RenderState& s, unsigned char* out, double base, double beat, double from) {
+void change_block(RenderState& s, unsigned char* out, double base, double beat, double from, int n_from) {
+    const int n = clamp_partials(s.harmonics);
+    const int low = n < n_from ? n : n_from, high = n < n_from ? n_from : n;
     double* phase[2] = {s.left_phase, s.right_phase};
     const double offset[2] = {0.0, beat};
     Engine& e = s.engine.get();
     WorkAhead& a = e.ahead;
     for (int c = 0; c < 2; ++c) {
         bool ours = false;
-        const WorkAhead::Slot* slot = a.next(c, ChannelKey{N, true, s.volume, base, offset[c]}, phase[c], ours);
+        const WorkAhead::Slot* slot = a.next(c, ChannelKey{n, true, s.volume, base, offset[c]}, phase[c], ours);
         if (!ours && a.working_on(c)) a.stop();
-        double step[N];
-        set_steps<N>(step, base, offset[c]);
-        std::int32_t sums[frames_per_block];
-        partial_sums<N>(phase[c], step, 0, sums);
-        for (int f = 0; f < frames_per_block; ++f)
-            e.caches.split[c][f] = static_cast<std::uint16_t>(
-                sample<Clean>(half_of(sums[f]), glide_gain(from, s.volume, f)));
+        double step[max_partials];
+        for (int k = 0; k < high; ++k) step[k] = partial_step(k, base, offset[c]);
+        // The sums of the partials both counts have, and of those only one has.
+        std::int32_t shared[frames_per_block] = {}, more[frames_per_block] = {};
+        if (low > 0) sum_functions[low](phase[c], step, 0, shared);
+        if (high > low) sum_functions[high - low](phase[c] + low, step + low, low, more);
+        const Kernel& kern = kernel();
+        if (n == n_from && kern.glide && levels_in_vectors(kern, from) && levels_in_vectors(kern, s.volume)) {
+            kern.glide(shared, e.caches.split[c], from, s.volume);
+        } else {
+            for (int f = 0; f < frames_per_block; ++f) {
+                const std::int32_t was = half_of(n_from == high ? shared[f] + more[f] : shared[f]);
+                const std::int32_t now = half_of(n == high ? shared[f] + more[f] : shared[f]);
+                const double gain = from != s.volume ? glide_gain(from, s.volume, f) : s.volume;
+                e.caches.split[c][f] = static_cast<std::uint16_t>(
+                    was == now ? sample<Clean>(now, gain) : clean_level(crossfade(was, now, f), gain));
+            }
+        }
         if (slot)
             a.release();
         else if (ours)
@@ -267,10 +280,8 @@ void glide_block(RenderState& s, unsigned char* out, double base, double beat, d
 }
 
 using BlockFunction = void (*)(RenderState&, unsigned char*, double, double);
-using GlideFunction = void (*)(RenderState&, unsigned char*, double, double, double);
 
 void silent(RenderState& s, unsigned char* out, double, double) { silent_block(s, out); }
-void silent_glide(RenderState& s, unsigned char* out, double, double, double) { silent_block(s, out); }
 
 // The block function of each partial count (0 for none), per mode.
 template <class Mode>
@@ -279,9 +290,6 @@ constexpr BlockFunction block_functions[max_partials + 1] = {
     render_block<4, Mode>, render_block<5, Mode>, render_block<6, Mode>, render_block<7, Mode>,
     render_block<8, Mode>, render_block<9, Mode>, render_block<10, Mode>};
 
-constexpr GlideFunction glide_functions[max_partials + 1] = {
-    silent_glide,   glide_block<1>, glide_block<2>, glide_block<3>, glide_block<4>, glide_block<5>,
-    glide_block<6>, glide_block<7>, glide_block<8>, glide_block<9>, glide_block<10>};
 
 // The work ahead for count blocks; with per above 0 the beat moves by step
 // after every per blocks.
@@ -330,17 +338,19 @@ void render_blocks(RenderState& s, std::int64_t count, FrameSink& out, double ba
     if (count > 1) expect_blocks(s, count, base, beat);
     for (std::int64_t b = 0; b < count && !out.failed(); ++b) {
         unsigned char* p = out.room(block_bytes);
-        // The clean mode glides from the volume of the block before; the
-        // first block of a render starts at its own.
+        // The clean mode glides from the block before's volume and partial
+        // count; the first block of a render starts at its own.
         const double from = s.rendered ? s.rendered_volume : s.volume;
+        const int n_from = s.rendered ? s.rendered_harmonics : n;
         if (!plain)
             shaped_block(s, p, base, beat, from);
-        else if (s.mode == SampleMode::clean && from != s.volume)
-            glide_functions[n](s, p, base, beat, from);
+        else if (s.mode == SampleMode::clean && (from != s.volume || n_from != n))
+            change_block(s, p, base, beat, from, n_from);
         else
             functions[n](s, p, base, beat);
         s.rendered = true;
         s.rendered_volume = s.volume;
+        s.rendered_harmonics = n;
         out.commit(block_bytes);
     }
 }

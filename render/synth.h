@@ -65,6 +65,7 @@ struct RenderState {
     // next block glides from; none before the first block.
     bool rendered = false;
     double rendered_volume = 0.0;
+    int rendered_harmonics = 0;   // and partial count
     EngineHandle engine;
 };
 

@@ -137,22 +137,32 @@ inline std::int32_t floor_to_int32(double v) {
     return static_cast<std::int32_t>(v);
 }
 
+// The clean mode's level for a half sum, whole or crossfaded: saturated.
+inline std::int32_t clean_level(double half, double volume) {
+    std::int32_t v = floor_to_int32(half * volume / 100.0);
+    return v > 32767 ? 32767 : v < -32768 ? -32768 : v;
+}
+
 // The sample rule of each mode for a frame's half sum. A mode whose value
 // is past the word's range wraps (the caller keeps the low 16 bits).
 template <class Mode>
 inline std::int32_t sample(std::int32_t half, double volume) {
-    if constexpr (Mode::wraps) {
+    if constexpr (Mode::wraps)
         return floor_to_int32(static_cast<double>(half + Mode::midpoint) * volume / 100.0);
-    } else {
-        std::int32_t v = floor_to_int32(static_cast<double>(half) * volume / 100.0);
-        return v > 32767 ? 32767 : v < -32768 ? -32768 : v;
-    }
+    else
+        return clean_level(static_cast<double>(half), volume);
 }
 
 // The clean mode's gain at frame i of a block whose volume glides from the
 // previous block's to its own, reaching it at the block's last frame.
 inline double glide_gain(double from, double to, int i) {
     return from + (to - from) * static_cast<double>(i + 1) / frames_per_block;
+}
+
+// Frame i's half sum in the block that crossfades from one setting's to
+// another's.
+inline double crossfade(std::int32_t was, std::int32_t now, int i) {
+    return static_cast<double>(was) + static_cast<double>(now - was) * static_cast<double>(i + 1) / frames_per_block;
 }
 
 inline bool outside_word(std::int32_t v) { return v < -32768 || v > 32767; }

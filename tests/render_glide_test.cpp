@@ -1,7 +1,8 @@
-// The clean mode's volume glide, measured on rendered frames at a base and
-// beat whose phases do not come back to zero at whole seconds: no step or
-// kink at a VOLUME line or along a FADE stands out from the steady sound's,
-// and the exact mode keeps its historic jump.
+// The clean mode's volume glide and partial count crossfade, measured on
+// rendered frames at a base and beat whose phases do not come back to zero
+// at whole seconds: no step or kink at a VOLUME or HARMONICS line or along
+// a FADE stands out from the steady sound's, and the exact mode keeps its
+// historic jump.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -61,13 +62,15 @@ const char* const start = "BASE 201.37\nSET 7.83\nVOLUME 50\nHOLD 2\n";
 
 }  // namespace
 
-TEST(RenderGlide, VolumeLinesAndFadesGlideInTheCleanMode) {
+TEST(RenderGlide, VolumeAndHarmonicsGlideInTheCleanMode) {
     struct Case {
         const char* change;
         double seconds;
     };
     for (const Case& c : {Case{"VOLUME 80\n", 0}, Case{"VOLUME 20\n", 0}, Case{"VOLUME 0\n", 0},
-                          Case{"FADE 90 2\n", 2}, Case{"FADE 0 3\n", 3}, Case{"FADE 30 1\nFADE 70 1\n", 2}}) {
+                          Case{"FADE 90 2\n", 2}, Case{"FADE 0 3\n", 3}, Case{"FADE 30 1\nFADE 70 1\n", 2},
+                          Case{"HARMONICS 5\n", 0}, Case{"HARMONICS 1\n", 0}, Case{"HARMONICS 9\n", 0},
+                          Case{"HARMONICS 1\nVOLUME 90\n", 0}}) {
         MemorySink m = render_text(std::string(start) + c.change + "HOLD 2\n", SampleMode::clean);
         if (std::string(c.change) == "VOLUME 0\n") {
             // Silence after: only the steady sound before counts.

@@ -8,7 +8,7 @@ namespace render {
 
 namespace {
 
-const Kernel scalar_kernel = {"scalar", {}, {}};
+const Kernel scalar_kernel = {"scalar", {}, {}, nullptr};
 
 struct Entry {
     const char* name;

@@ -22,6 +22,10 @@ using VectorSums = void (*)(double* phase, const double* step, int first, std::i
 // for volumes within plus or minus 1e6.
 using VectorLevels = std::int64_t (*)(const std::int32_t* sums, std::uint16_t* out, double volume);
 
+// The clean mode's samples of a block's sums while the volume glides from
+// one volume to another, both within plus or minus 1e6.
+using VectorGlide = void (*)(const std::int32_t* sums, std::uint16_t* out, double from, double to);
+
 // The forms of VectorSums: all partials, the upper ones (first above 0),
 // all plus sums computed elsewhere.
 enum SumForm { whole_channel = 0, upper_partials = 1, with_extra = 2 };
@@ -30,6 +34,7 @@ struct Kernel {
     const char* name;
     VectorSums sums[vector_partials + 1][3];   // by partial count and form
     VectorLevels levels[2];                    // by mode: exact, clean
+    VectorGlide glide;
 };
 
 // The kernel in use; the best this processor has until one is chosen.

@@ -12,9 +12,10 @@ namespace render {
 // Blocks that do not go through the channel caches: no partials, or a
 // listening mode or noise (the mode and noise applied to each half sum
 // before the sample rule). The wraps are added to the state's. In the
-// clean mode the volume glides from the given one (the previous block's).
+// clean mode, after a change, the volume glides from the last block's and
+// the last block's partial count, mode and noise crossfade into the new.
 void silent_block(RenderState& state, unsigned char* out);
-void shaped_block(RenderState& state, unsigned char* out, double base, double beat, double from);
+void shaped_block(RenderState& state, unsigned char* out, double base, double beat);
 
 namespace {
 

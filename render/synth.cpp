@@ -237,22 +237,41 @@ void render_block(RenderState& s, unsigned char* out, double base, double beat) 
     }
 }
 
+// Renders a block the work ahead has no part in, keeping it in step: a
+// block it has is handed back, one it was to compute is said to be done.
+template <class Render>
+void beside_work_ahead(RenderState& s, double base, double beat, Render render) {
+    WorkAhead& a = s.engine.get().ahead;
+    double* phase[2] = {s.left_phase, s.right_phase};
+    const double offset[2] = {0.0, beat};
+    const ChannelKey key{clamp_partials(s.harmonics), s.mode == SampleMode::clean, s.volume, base, 0.0};
+    const WorkAhead::Slot* slot[2];
+    bool ours[2];
+    for (int c = 0; c < 2; ++c) {
+        ChannelKey k = key;
+        k.offset = offset[c];
+        slot[c] = a.next(c, k, phase[c], ours[c]);
+        if (!ours[c] && a.working_on(c)) a.stop();
+    }
+    render();
+    for (int c = 0; c < 2; ++c) {
+        if (slot[c])
+            a.release();
+        else if (ours[c])
+            a.skipped(phase[c]);
+    }
+}
+
 // A clean block after a change: the volume glides from the block before's,
 // and where the partial count changed, the half sums of the old count and
-// the new are crossfaded, every partial's phase running on. The work ahead
-// is kept in step: a block it has is handed back, one it was to compute is
-// said to be done.
+// the new are crossfaded, every partial's phase running on.
 void change_block(RenderState& s, unsigned char* out, double base, double beat, double from, int n_from) {
     const int n = clamp_partials(s.harmonics);
     const int low = n < n_from ? n : n_from, high = n < n_from ? n_from : n;
     double* phase[2] = {s.left_phase, s.right_phase};
     const double offset[2] = {0.0, beat};
     Engine& e = s.engine.get();
-    WorkAhead& a = e.ahead;
     for (int c = 0; c < 2; ++c) {
-        bool ours = false;
-        const WorkAhead::Slot* slot = a.next(c, ChannelKey{n, true, s.volume, base, offset[c]}, phase[c], ours);
-        if (!ours && a.working_on(c)) a.stop();
         double step[max_partials];
         for (int k = 0; k < high; ++k) step[k] = partial_step(k, base, offset[c]);
         // The sums of the partials both counts have, and of those only one has.
@@ -271,10 +290,6 @@ void change_block(RenderState& s, unsigned char* out, double base, double beat, 
                     was == now ? sample<Clean>(now, gain) : clean_level(crossfade(was, now, f), gain));
             }
         }
-        if (slot)
-            a.release();
-        else if (ours)
-            a.skipped(phase[c]);
     }
     interleave(out, e.caches.split[0], e.caches.split[1]);
 }
@@ -338,19 +353,28 @@ void render_blocks(RenderState& s, std::int64_t count, FrameSink& out, double ba
     if (count > 1) expect_blocks(s, count, base, beat);
     for (std::int64_t b = 0; b < count && !out.failed(); ++b) {
         unsigned char* p = out.room(block_bytes);
-        // The clean mode glides from the block before's volume and partial
-        // count; the first block of a render starts at its own.
-        const double from = s.rendered ? s.rendered_volume : s.volume;
-        const int n_from = s.rendered ? s.rendered_harmonics : n;
-        if (!plain)
-            shaped_block(s, p, base, beat, from);
-        else if (s.mode == SampleMode::clean && (from != s.volume || n_from != n))
-            change_block(s, p, base, beat, from, n_from);
+        // The clean mode glides from the block before's settings; the first
+        // block of a render starts at its own.
+        const bool clean = s.mode == SampleMode::clean && s.rendered;
+        const double from = clean ? s.rendered_volume : s.volume;
+        const int n_from = clean ? s.rendered_harmonics : n;
+        const bool listening_changed = clean && (s.rendered_mode != s.listening.mode ||
+                                                 s.rendered_colour != s.listening.colour ||
+                                                 !(s.rendered_level == s.listening.level));
+        if (listening_changed)
+            beside_work_ahead(s, base, beat, [&] { shaped_block(s, p, base, beat); });
+        else if (!plain)
+            shaped_block(s, p, base, beat);
+        else if (from != s.volume || n_from != n)
+            beside_work_ahead(s, base, beat, [&] { change_block(s, p, base, beat, from, n_from); });
         else
             functions[n](s, p, base, beat);
         s.rendered = true;
         s.rendered_volume = s.volume;
         s.rendered_harmonics = n;
+        s.rendered_mode = s.listening.mode;
+        s.rendered_colour = s.listening.colour;
+        s.rendered_level = s.listening.level;
         out.commit(block_bytes);
     }
 }

@@ -61,11 +61,14 @@ struct RenderState {
     PhaseBank right_phase = {};
     // Noise and listening mode; while plain, frames are the binaural tone alone.
     sound::Listening listening;
-    // The volume the last block was rendered at, which the clean mode's
-    // next block glides from; none before the first block.
+    // The settings the last block was rendered with, which the clean
+    // mode's next block glides from; none before the first block.
     bool rendered = false;
     double rendered_volume = 0.0;
-    int rendered_harmonics = 0;   // and partial count
+    int rendered_harmonics = 0;
+    seq::ListenMode rendered_mode = seq::ListenMode::Binaural;
+    seq::NoiseColour rendered_colour = seq::NoiseColour::Off;
+    double rendered_level = 0.0;
     EngineHandle engine;
 };
 

@@ -1,11 +1,12 @@
-// The clean mode's volume glide and partial count crossfade, measured on
-// rendered frames at a base and beat whose phases do not come back to zero
-// at whole seconds: no step or kink at a VOLUME or HARMONICS line or along
-// a FADE stands out from the steady sound's, and the exact mode keeps its
+// The clean mode's glides and crossfades, measured on rendered frames at a
+// base and beat whose phases do not come back to zero at whole seconds: no
+// step or kink at a VOLUME, HARMONICS, MODE or NOISE line or along a FADE
+// stands out from the steady sound's, and the exact mode keeps its
 // historic jump.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,33 @@ TEST(RenderGlide, VolumeAndHarmonicsGlideInTheCleanMode) {
         }
         EXPECT_LE(change_over_steady(m, c.seconds, 1), 1.5) << c.change;
         EXPECT_LE(change_over_steady(m, c.seconds, 2), 1.5) << c.change;
+    }
+}
+
+TEST(RenderGlide, ModesAndNoiseCrossfadeInTheCleanMode) {
+    // Every pair of modes, noise on, off, to another level and colour,
+    // and a change of everything at once.
+    struct Case {
+        const char* before;
+        const char* change;
+    };
+    const char* modes[] = {"BINAURAL", "MONAURAL", "ISOCHRONIC"};
+    std::vector<Case> cases;
+    std::vector<std::string> texts;
+    for (const char* a : modes)
+        for (const char* b : modes)
+            if (a != b) texts.push_back(std::string("MODE ") + a + "\n"), texts.push_back(std::string("MODE ") + b + "\n");
+    for (std::size_t i = 0; i < texts.size(); i += 2) cases.push_back({texts[i].c_str(), texts[i + 1].c_str()});
+    cases.push_back({"", "NOISE PINK 20\n"});
+    cases.push_back({"NOISE BROWN 20\n", "NOISE OFF\n"});
+    cases.push_back({"NOISE BROWN 20\n", "NOISE BROWN 5\n"});
+    cases.push_back({"NOISE BROWN 20\n", "NOISE WHITE 20\n"});
+    cases.push_back({"MODE ISOCHRONIC\nNOISE PINK 10\n", "MODE MONAURAL\nNOISE OFF\nHARMONICS 5\nVOLUME 60\n"});
+    for (const Case& c : cases) {
+        std::string text = std::string("BASE 201.37\nSET 7.83\nVOLUME 50\n") + c.before + "HOLD 2\n" + c.change + "HOLD 2\n";
+        MemorySink m = render_text(text, SampleMode::clean);
+        EXPECT_LE(change_over_steady(m, 0, 1), 1.5) << c.before << c.change;
+        EXPECT_LE(change_over_steady(m, 0, 2), 1.5) << c.before << c.change;
     }
 }
 

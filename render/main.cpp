@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "interpreter.h"
+#include "kernels/kernel.h"
 #include "output.h"
 #include "output_file.h"
 #include "sequence.h"
@@ -240,6 +242,12 @@ void warn_wraps(const WrapCount& wraps) {
 
 int main(int argc, char** argv) {
     const char* name = argv[0] ? argv[0] : "ambrise-render";
+    // A diagnostic choice of the synthesis kernel: one the processor lacks
+    // is refused rather than replaced.
+    if (std::string message; !choose_kernel(std::getenv("AMBRISE_KERNEL"), message)) {
+        std::fprintf(stderr, "ERROR: %s\n", message.c_str());
+        return 1;
+    }
     bool clean = false;
     bool format_given = false;
     Format format = Format::wav;

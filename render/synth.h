@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "shaping.h"
 #include "writer.h"
@@ -33,6 +33,23 @@ struct WrapCount {
     std::int64_t with_noise = 0;   // of the total, those rendered with noise
 };
 
+struct Engine;
+
+// A state's own caches and second thread, made on its first block. A copy
+// of a state starts without them: they hold only what the tone rules give,
+// for the state that filled them.
+class EngineHandle {
+public:
+    EngineHandle();
+    EngineHandle(const EngineHandle&);
+    EngineHandle& operator=(const EngineHandle&) { return *this; }
+    ~EngineHandle();
+    Engine& get() const;
+
+private:
+    mutable std::unique_ptr<Engine> engine_;
+};
+
 struct RenderState {
     SampleMode mode = SampleMode::exact;
     WrapCount wraps;
@@ -44,18 +61,29 @@ struct RenderState {
     PhaseBank right_phase = {};
     // Noise and listening mode; while plain, frames are the binaural tone alone.
     sound::Listening listening;
+    // The settings the last block was rendered with, which the clean
+    // mode's next block glides from; none before the first block.
+    bool rendered = false;
+    double rendered_volume = 0.0;
+    int rendered_harmonics = 0;
+    seq::ListenMode rendered_mode = seq::ListenMode::Binaural;
+    seq::NoiseColour rendered_colour = seq::NoiseColour::Off;
+    double rendered_level = 0.0;
+    EngineHandle engine;
 };
 
 // The table is shared by every state and built once.
 const std::int32_t* sine_table();
 void build_sine_table();
 
+// The reference rules frame by frame, for the tests: every phase of a bank
+// stepped once, and a channel's exact sample at its phases.
 void advance_phases(PhaseBank& bank, int n, double base, double offset);
 std::int32_t mix_channel(const PhaseBank& bank, int n, double volume);
 
 // Says that the next count blocks are rendered with this base and beat, as
 // they stand in the state: when both channels have to be computed, the
-// right one is then computed ahead on a second thread. Any other call that
+// right one is then computed ahead on the state's second thread. Any other call that
 // follows is still rendered exactly; only the work ahead is lost.
 void expect_blocks(const RenderState& state, std::int64_t count, double base, double beat);
 // The same for a slide: seconds of ten blocks each, the beat moving by step
@@ -72,14 +100,10 @@ void render_blocks(RenderState& state, std::int64_t count, FrameSink& out, doubl
 std::int32_t exact_sample(std::int32_t half, double volume);
 std::int32_t clean_sample(std::int32_t half, double volume);
 
-// Whether phases may be stepped in vector lanes where the processor has
-// them (the default); off, every block takes the plain scalar steps. The
-// output is the same either way.
-void allow_vector_phases(bool allowed);
-// For tests: the second thread sleeps this long before each block it
-// computes, as a busy machine may make it, so that the caller goes on
+// For tests: the state's second thread sleeps this long before each block
+// it computes, as a busy machine may make it, so that the caller goes on
 // without it and it has to catch up. 0 (the default) for no delay.
-void delay_work_ahead(int microseconds);
+void delay_work_ahead(const RenderState& state, int microseconds);
 
 // The highest whole volume at which n partials never wrap in the exact mode.
 int highest_unwrapped_volume(int n);

@@ -27,7 +27,6 @@
 #include <vector>
 
 #include "oscillator.h"
-#include "state.h"
 
 namespace {
 
@@ -62,13 +61,16 @@ int print_matching_tail(std::size_t frames, Same same) {
 
 int match(const std::vector<unsigned char>& s, double volume, int harmonics, double base, double beat) {
     auto table = make_sine_table(11025);
-    player.volume.store(volume);
-    player.harmonics.store(harmonics);
-    player.base_hz.store(base);
-    player.beat_hz.store(beat);
+    Oscillator bank({false, 11025}, table.data(), nullptr);
+    Settings settings;
+    settings.volume = volume;
+    settings.harmonics = harmonics;
+    settings.base = base;
+    settings.beat = beat;
+    bank.load(settings);
     return print_matching_tail(s.size() / 2, [&](std::size_t k) {
-        unsigned char l, r;
-        compute_frame(table.data(), l, r);
+        std::int32_t l, r;
+        bank.frame(l, r);
         return l == s[2 * k] && r == s[2 * k + 1];
     });
 }
@@ -133,16 +135,14 @@ int phase(const std::vector<unsigned char>& s, double hz) {
 // given volume (no ramp: the volume in force from the first frame).
 struct HqExpect {
     std::vector<std::int16_t> table;
-    HqFrame frame;
+    Oscillator frame;
     HqExpect(int harmonics, double base, double beat, unsigned rate)
-        : table(make_hq_table(rate)), frame(table.data(), rate) {
-        for (int k = 0; k < phase_count; ++k) {
-            player.left_phase[k].store(0.0);
-            player.right_phase[k].store(0.0);
-        }
-        player.harmonics.store(harmonics);
-        player.base_hz.store(base);
-        player.beat_hz.store(beat);
+        : table(make_hq_table(rate)), frame({true, rate}, nullptr, table.data()) {
+        Settings settings;
+        settings.harmonics = harmonics;
+        settings.base = base;
+        settings.beat = beat;
+        frame.load(settings);
     }
     // The signed sums of the next frame.
     void next(std::int32_t& left, std::int32_t& right) { frame.sums(left, right); }

@@ -747,3 +747,116 @@ TEST(PlayerListening, BothStreams) {
     EXPECT_GT(silent, 44100 * 2 / 5);
     EXPECT_LT(silent, 44100 * 3 / 5);
 }
+
+// ---- glides in the high-quality stream ----
+
+namespace {
+
+// The largest sample-to-sample step of either channel over [from, to).
+int largest_step(const std::vector<Frame>& v, std::size_t from, std::size_t to) {
+    int top = 0;
+    for (std::size_t i = std::max<std::size_t>(from, 1); i < to && i < v.size(); ++i)
+        top = std::max({top, std::abs(v[i].left - v[i - 1].left), std::abs(v[i].right - v[i - 1].right)});
+    return top;
+}
+
+// The noise's own envelope: the RMS of what the noise adds to the tone,
+// per millisecond, as frames of one value.
+std::vector<Frame> envelope(const std::vector<Frame>& with, const std::vector<Frame>& tone) {
+    std::vector<Frame> out;
+    const std::size_t w = 44;
+    for (std::size_t at = 0; at + w <= with.size(); at += w) {
+        double sum[2] = {0, 0};
+        for (std::size_t i = at; i < at + w; ++i) {
+            double l = with[i].left - tone[i].left, r = with[i].right - tone[i].right;
+            sum[0] += l * l;
+            sum[1] += r * r;
+        }
+        out.push_back({static_cast<int>(std::sqrt(sum[0] / w)), static_cast<int>(std::sqrt(sum[1] / w))});
+    }
+    return out;
+}
+
+struct Glide {
+    int steady, change;   // largest steps: of the steady sound on either side, at and after the change
+};
+
+// 0.3 s of one setting, then 0.3 s of another, periods of 256 frames as the
+// audio thread loads them, at a base and beat that never sit at phase 0.
+Glide glide(Settings before, Settings after, bool noise) {
+    const std::size_t period = 256, half = 52 * period, settle = 2205;   // 50 ms
+    auto play = [&](bool with_noise) {
+        HqFrames f(44100);
+        std::vector<Frame> out;
+        for (std::size_t i = 0; i < 2 * half; ++i) {
+            if (i % period == 0) {
+                f.s = i < half ? before : after;
+                if (!with_noise) f.s.colour = seq::NoiseColour::Off;
+            }
+            out.push_back(f());
+        }
+        return out;
+    };
+    std::vector<Frame> heard = play(true);
+    std::size_t change = half, end = 2 * half, start = 2205;
+    if (noise) {
+        heard = envelope(heard, play(false));
+        change /= 44, end /= 44, start /= 44;
+    }
+    std::size_t steady_after = change + (noise ? settle / 44 : settle);
+    return {std::max(largest_step(heard, start, change), largest_step(heard, steady_after, end)),
+            largest_step(heard, change, end)};
+}
+
+}  // namespace
+
+// Every change of mode, partials and noise glides over 10 ms: no step at or
+// after it stands out of the steady sound on either side by more than half.
+TEST(PlayerHq, ChangesGlide) {
+    Settings tone;
+    tone.base = 201.37;
+    tone.beat = 7.83;
+    tone.volume = 100.0;
+    using M = seq::ListenMode;
+    using C = seq::NoiseColour;
+    struct Case {
+        const char* name;
+        Settings before, after;
+        bool noise;
+    };
+    std::vector<Case> cases;
+    auto with = [&](auto set) {
+        Settings s = tone;
+        set(s);
+        return s;
+    };
+    const char* mode_names[] = {"binaural", "monaural", "isochronic"};
+    for (M a : {M::Binaural, M::Monaural, M::Isochronic})
+        for (M b : {M::Binaural, M::Monaural, M::Isochronic})
+            if (a != b)
+                cases.push_back({nullptr, with([&](Settings& s) { s.mode = a; }), with([&](Settings& s) { s.mode = b; }),
+                                 false});
+    cases.push_back({"harmonics 3 to 7", tone, with([](Settings& s) { s.harmonics = 7; }), false});
+    cases.push_back({"harmonics 7 to 1", with([](Settings& s) { s.harmonics = 7; }),
+                     with([](Settings& s) { s.harmonics = 1; }), false});
+    auto noisy = [&](C c, double level) {
+        return with([&](Settings& s) {
+            s.colour = c;
+            s.noise_level = level;
+        });
+    };
+    cases.push_back({"noise on", tone, noisy(C::White, 30), true});
+    cases.push_back({"noise off", noisy(C::White, 30), tone, true});
+    cases.push_back({"noise 30 to 10", noisy(C::Pink, 30), noisy(C::Pink, 10), true});
+    cases.push_back({"noise white to brown", noisy(C::White, 30), noisy(C::Brown, 30), true});
+    cases.push_back({"noise brown to pink", noisy(C::Brown, 30), noisy(C::Pink, 30), true});
+    for (const Case& c : cases) {
+        std::string name = c.name ? c.name
+                                  : std::string(mode_names[static_cast<int>(c.before.mode)]) + " to " +
+                                        mode_names[static_cast<int>(c.after.mode)];
+        Glide g = glide(c.before, c.after, c.noise);
+        std::printf("%-22s steady %5d, at the change %5d (%.2f x)\n", name.c_str(), g.steady, g.change,
+                    static_cast<double>(g.change) / g.steady);
+        EXPECT_LE(g.change, 1.5 * g.steady) << name;
+    }
+}

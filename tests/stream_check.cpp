@@ -13,6 +13,11 @@
 //       second: "binaural", "monaural" (both ears the same) or "noise"
 //       (the ears differ from frame to frame), each with its start and
 //       length in seconds
+//   stream_check tail CAPTURE BITS MS
+//       the level of the last MS milliseconds (8-bit at 11025 frames per
+//       second, or 16-bit at 44100) in dBFS: the largest distance of a
+//       sample from that stretch's own mean, so that the default stream's
+//       rest level counts as the silence it is; -inf when it is constant
 //   stream_check phase CAPTURE HZ
 //       over the last second, how far the right channel's tone at HZ runs
 //       ahead of the left one's, in cycles from 0 to below 1
@@ -371,6 +376,26 @@ int listen(const std::vector<unsigned char>& bytes, unsigned rate) {
     return 0;
 }
 
+int tail(const std::vector<unsigned char>& bytes, int bits, double ms) {
+    std::vector<double> v;
+    if (bits == 16) {
+        for (std::int16_t x : samples16(bytes)) v.push_back(x / 32768.0);
+    } else {
+        for (unsigned char x : bytes) v.push_back((x - 128) / 128.0);
+    }
+    auto n = static_cast<std::size_t>(ms / 1000 * (bits == 16 ? 44100 : 11025)) * 2;
+    if (v.size() < n) {
+        std::fprintf(stderr, "the capture holds less than that\n");
+        return 1;
+    }
+    double mean = 0, peak = 0;
+    for (std::size_t i = v.size() - n; i < v.size(); ++i) mean += v[i];
+    mean /= static_cast<double>(n);
+    for (std::size_t i = v.size() - n; i < v.size(); ++i) peak = std::max(peak, std::fabs(v[i] - mean));
+    std::printf("%.1f\n", peak > 0 ? 20 * std::log10(peak) : -INFINITY);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -398,6 +423,8 @@ int main(int argc, char** argv) {
         if (window < 100) window = 100;
         return peaks(read_file(argv[2]), static_cast<std::size_t>(window));
     }
+    if (argc == 5 && std::strcmp(argv[1], "tail") == 0)
+        return tail(read_file(argv[2]), std::atoi(argv[3]), std::atof(argv[4]));
     if (argc == 4 && std::strcmp(argv[1], "phase") == 0) return phase(read_file(argv[2]), std::atof(argv[3]));
     if (argc == 4 && std::strcmp(argv[1], "listen") == 0)
         return listen(read_file(argv[2]), static_cast<unsigned>(std::atoi(argv[3])));

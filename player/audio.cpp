@@ -77,6 +77,7 @@ Setup configure(SoundDevice& dev, bool hq) {
 struct DefaultOutput {
     static constexpr unsigned frame_bytes = 2;
     static constexpr int period_frames = 64;
+    static constexpr unsigned pace_frames = 256;
     void operator()(SoundDevice& dev, std::int32_t left, std::int32_t right) const {
         auto l = static_cast<unsigned char>(left), r = static_cast<unsigned char>(right);
         dev.write(&l, 1);
@@ -87,6 +88,7 @@ struct DefaultOutput {
 struct HqOutput {
     static constexpr unsigned frame_bytes = 4;
     static constexpr int period_frames = 256;
+    static constexpr unsigned pace_frames = 512;
     void operator()(SoundDevice& dev, std::int32_t left, std::int32_t right) const {
         auto l = static_cast<std::uint16_t>(left), r = static_cast<std::uint16_t>(right);
         const unsigned char bytes[4] = {static_cast<unsigned char>(l & 0xff), static_cast<unsigned char>(l >> 8),
@@ -142,6 +144,7 @@ void play(SoundDevice& dev, Oscillator& oscillator, Output output, unsigned rate
     Pacer pacer(rate, static_cast<double>(dev.queue_bytes()) / Output::frame_bytes / rate);
     const int per_count = static_cast<int>(oscillator.format().modulus());
     int frame_count = 0;
+    unsigned since_pace = 0;
     for (;;) {
         oscillator.load(load_settings());
         int frames = std::min(Output::period_frames, per_count - frame_count);
@@ -151,7 +154,12 @@ void play(SoundDevice& dev, Oscillator& oscillator, Output output, unsigned rate
             output(dev, left, right);
         }
         publish_phases(oscillator);
-        if (dev.may_run_ahead()) pacer.frames_written(static_cast<unsigned>(frames));
+        // Paced in bursts of a few periods: each wait costs a wake-up.
+        since_pace += static_cast<unsigned>(frames);
+        if (since_pace >= Output::pace_frames) {
+            if (dev.may_run_ahead()) pacer.frames_written(since_pace);
+            since_pace = 0;
+        }
         frame_count += frames;
         if (frame_count == per_count) {
             player.step_seconds.fetch_add(1, relaxed);

@@ -23,15 +23,20 @@ std::int32_t sum_partials(const Entry* table, const double* bank, int count) {
     return sum;
 }
 
-// Built once and never released: the audio thread may still read a table
-// while exit() runs.
+// Never released: the audio thread may still read a table while exit()
+// runs. Built again (by a new audio thread, in tests) into the same place.
 template <class Entry>
 const Entry* keep(std::vector<Entry> (*make)(unsigned), unsigned n) {
+    static std::vector<Entry>* storage = nullptr;
     try {
-        return (new std::vector<Entry>(make(n)))->data();
+        if (storage)
+            *storage = make(n);
+        else
+            storage = new std::vector<Entry>(make(n));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
+    return storage->data();
 }
 
 inline int partials(int harmonics) { return harmonics < 0 ? 0 : (harmonics > phase_count ? phase_count : harmonics); }

@@ -1,5 +1,6 @@
 #include "audio.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <pthread.h>
@@ -8,13 +9,13 @@
 
 #include "device.h"
 #include "oscillator.h"
+#include "snapshot.h"
 #include "state.h"
 
 namespace {
 
 constexpr int fragment_request = 0x00800004;      // 128 fragments of 16 bytes
 constexpr int hq_fragment_request = 0x00400008;   // 64 of 256: the same 93 ms at 44100 Hz, 16-bit stereo
-constexpr int default_count = 11025;              // frames per count of the step clock
 constexpr int hq_rate_request = 44100;
 
 struct Setup {
@@ -68,30 +69,27 @@ Setup configure(SoundDevice& dev, bool hq) {
     return {rate, hq};
 }
 
-// The default stream: one unsigned byte per channel, written left byte
-// then right byte, each in a call of its own; phases modulo 11025.
-struct DefaultStream {
+// How each stream's frames go to the device. The default stream: one
+// unsigned byte per channel, left byte then right byte, each in a call of
+// its own. The high-quality stream: signed 16-bit little-endian, left then
+// right, one write per frame. A period, the frames played with one load of
+// the settings, is about 6 ms either way.
+struct DefaultOutput {
     static constexpr unsigned frame_bytes = 2;
+    static constexpr int period_frames = 64;
     static constexpr unsigned pace_frames = 256;
-    const std::int32_t* table;
-    sound::Listening listening;
-    void play_frame(SoundDevice& dev) {
-        unsigned char left, right;
-        compute_frame(table, listening, left, right);
-        dev.write(&left, 1);
-        dev.write(&right, 1);
+    void operator()(SoundDevice& dev, std::int32_t left, std::int32_t right) const {
+        auto l = static_cast<unsigned char>(left), r = static_cast<unsigned char>(right);
+        dev.write(&l, 1);
+        dev.write(&r, 1);
     }
 };
 
-// The high-quality stream: signed 16-bit little-endian, left then right,
-// one write per frame; phases modulo the granted rate.
-struct HqStream {
+struct HqOutput {
     static constexpr unsigned frame_bytes = 4;
+    static constexpr int period_frames = 256;
     static constexpr unsigned pace_frames = 512;
-    HqFrame frame;
-    void play_frame(SoundDevice& dev) {
-        std::int16_t left, right;
-        frame(left, right);
+    void operator()(SoundDevice& dev, std::int32_t left, std::int32_t right) const {
         auto l = static_cast<std::uint16_t>(left), r = static_cast<std::uint16_t>(right);
         const unsigned char bytes[4] = {static_cast<unsigned char>(l & 0xff), static_cast<unsigned char>(l >> 8),
                                         static_cast<unsigned char>(r & 0xff), static_cast<unsigned char>(r >> 8)};
@@ -135,32 +133,55 @@ private:
     timespec start_{};
 };
 
-// The frame loop, the same for both streams: one count of the step clock
-// per `per_count` frames, the quit flag looked at once per count, and the
-// wall clock's pace only while the device has not shown that it keeps time.
-template <class Stream>
-void play(SoundDevice& dev, Stream stream, unsigned rate, int per_count) {
-    Pacer pacer(rate, static_cast<double>(dev.queue_bytes()) / Stream::frame_bytes / rate);
-    constexpr unsigned pace_every = Stream::pace_frames;
+// The frame loop, the same for both streams: the settings loaded from the
+// record once per period and the phases published after it; one count of
+// the step clock per cycle of the phases (11025 frames, or N with -hq), the
+// quit flag looked at once per count; the wall clock's pace only while the
+// device has not shown that it keeps time. At quit the device plays out
+// what it holds before the thread ends.
+template <class Output>
+void play(SoundDevice& dev, Oscillator& oscillator, Output output, unsigned rate) {
+    Pacer pacer(rate, static_cast<double>(dev.queue_bytes()) / Output::frame_bytes / rate);
+    const int per_count = static_cast<int>(oscillator.format().modulus());
     int frame_count = 0;
     unsigned since_pace = 0;
     for (;;) {
-        stream.play_frame(dev);
-        if (++since_pace == pace_every) {
+        oscillator.load(load_settings());
+        int frames = std::min(Output::period_frames, per_count - frame_count);
+        for (int i = 0; i < frames; ++i) {
+            std::int32_t left, right;
+            oscillator.frame(left, right);
+            output(dev, left, right);
+        }
+        publish_phases(oscillator);
+        // Paced in bursts of a few periods: each wait costs a wake-up.
+        since_pace += static_cast<unsigned>(frames);
+        if (since_pace >= Output::pace_frames) {
             if (dev.may_run_ahead()) pacer.frames_written(since_pace);
             since_pace = 0;
         }
-        if (++frame_count == per_count) {
+        frame_count += frames;
+        if (frame_count == per_count) {
             player.step_seconds.fetch_add(1, relaxed);
-            if (player.quit_audio.load(relaxed)) return;
+            if (player.quit_audio.load(relaxed)) {
+                dev.drain();
+                return;
+            }
             frame_count = 0;
         }
     }
 }
 
+// Says that the thread runs for as long as it lives.
+struct Running {
+    Running() { player.audio_running.store(true); }
+    ~Running() { player.audio_running.store(false); }
+};
+
 }  // namespace
 
 void* audio_thread_main(void*) {
+    Running running;
     // A queue of a tenth of a second leaves little room on a busy machine:
     // the thread asks for real-time scheduling where the system grants it
     // (and the sound library's own threads, started with the device, inherit
@@ -171,22 +192,19 @@ void* audio_thread_main(void*) {
 
     std::unique_ptr<SoundDevice> dev = sound_device_factory();
     Setup setup = configure(*dev, player.hq);
-    const unsigned rate = setup.rate;
+    const StreamFormat format{setup.hq, setup.rate};
 
-    const std::int32_t* table = nullptr;
-    const std::int16_t* hq_table = nullptr;
-    bool built = setup.hq ? (hq_table = build_hq_table(rate)) != nullptr : build_sine_table(rate);
-    if (!built) std::fputs("cannot allocate the sine table: playing silence\n", stderr);
-    if (built && !setup.hq) table = player.sine_table;
-    player.phase_modulus.store(setup.hq ? static_cast<double>(rate) : phase_modulus, relaxed);
+    const std::int32_t* table = setup.hq ? nullptr : build_sine_table(format.rate);
+    const std::int16_t* hq_table = setup.hq ? build_hq_table(format.rate) : nullptr;
+    if (!table && !hq_table) std::fputs("cannot allocate the sine table: playing silence\n", stderr);
+    player.phase_modulus.store(format.modulus(), relaxed);
 
     if (player.quit_audio.load(relaxed)) return nullptr;
 
-    // A second is N frames of the high-quality stream; the default stream
-    // counts 11025 frames whatever the rate.
-    if (setup.hq)
-        play(*dev, HqStream{HqFrame(hq_table, rate)}, rate, static_cast<int>(rate));
+    Oscillator oscillator(format, table, hq_table);
+    if (format.hq)
+        play(*dev, oscillator, HqOutput{}, format.rate);
     else
-        play(*dev, DefaultStream{table, {}}, rate, default_count);
+        play(*dev, oscillator, DefaultOutput{}, format.rate);
     return nullptr;
 }

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "oscillator.h"
 #include "state.h"
 
 double phase_distance(double left, double right, double offset, double modulus) {
@@ -14,6 +13,10 @@ double phase_distance(double left, double right, double offset, double modulus) 
 
 double phase_distance(double left, double right, double offset) {
     return phase_distance(left, right, offset, player.phase_modulus.load(relaxed));
+}
+
+double shown_distance(double offset) {
+    return phase_distance(player.shown_left_phase.load(relaxed), player.shown_right_phase.load(relaxed), offset);
 }
 
 namespace {

@@ -11,6 +11,8 @@ double phase_distance(double left, double right, double offset, double modulus);
 // The same with the modulus the audio thread plays with: 11025, or the
 // granted rate in the high-quality stream.
 double phase_distance(double left, double right, double offset);
+// The distance of the phases the audio thread published last.
+double shown_distance(double offset);
 
 struct Rgb {
     std::uint16_t red, green, blue;

@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include "logic.h"
+#include "snapshot.h"
 #include "state.h"
 
 void (*exit_player)(int) = std::exit;
@@ -27,8 +28,11 @@ void set_volume(double volume) { gtk_adjustment_set_value(player.volume_adjustme
 
 namespace {
 
-void end_player() {
+// At the end of the fade-out the device plays out its last, silent frames
+// first (a few seconds at most), so that no tick is cut off.
+void end_player(bool play_out = false) {
     player.quit_audio.store(true, relaxed);
+    if (play_out) wait_for_audio(3.0);
     exit_player(0);
 }
 
@@ -53,7 +57,7 @@ void stop_fade_timer() {
 gint fade_tick(gpointer) {
     if (player.exiting) {
         set_volume(player.volume.load(relaxed) - 0.5);
-        if (player.volume.load(relaxed) <= 0.0) end_player();
+        if (player.volume.load(relaxed) <= 0.0) end_player(true);
         return TRUE;
     }
     if (player.fade_active == 0) {

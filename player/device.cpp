@@ -24,6 +24,9 @@ public:
         failing_ = n < 0;
         return n;
     }
+    void drain() override {
+        if (fd_ >= 0) ioctl(fd_, SNDCTL_DSP_SYNC, 0);
+    }
     // The node's writes block at the device's clock, unless they fail.
     bool may_run_ahead() const override { return fd_ < 0 || failing_; }
     bool present() const override { return fd_ >= 0; }
@@ -90,6 +93,11 @@ public:
         }
         return static_cast<long>(size);
     }
+    // What is gathered goes out first; a sink that fails is not waited for.
+    void drain() override {
+        if (used_ >= channels_ * sample_bytes_) flush();
+        if (!failing_) snd_pcm_drain(pcm_);
+    }
     std::size_t queue_bytes() const override { return queue_; }
     // A sink that fails its writes is held to the wall clock as well.
     bool may_run_ahead() const override { return !blocks_ || failing_; }
@@ -154,8 +162,16 @@ std::unique_ptr<SoundDevice> open_sound_device() {
     if (fd >= 0) return std::make_unique<OssDevice>(fd);
     snd_lib_error_set_handler(quiet_alsa);
     snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) == 0) return std::make_unique<AlsaDevice>(pcm);
+    int r = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0);
+    if (r == 0) return std::make_unique<AlsaDevice>(pcm);
     std::fputs("Failed to open the sound card.\n", stderr);
+    // Said once, in words a listener can act on; the window works meanwhile.
+    std::fprintf(stderr,
+                 "No sound output: ALSA's default device (a card, PulseAudio or PipeWire) did not open (%s), nor did "
+                 "the OSS node /dev/dsp.\n"
+                 "To hear it, start PipeWire or PulseAudio (packages pipewire-alsa, or pulseaudio and "
+                 "libasound2-plugins), or load the snd-pcm-oss module.\n",
+                 snd_strerror(r));
     errno = EBADF;
     return std::make_unique<OssDevice>(-1);
 }

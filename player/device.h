@@ -17,6 +17,8 @@ public:
     virtual int set_speed(int* value) = 0;
     // Blocks as the device does; returns the bytes taken or -1.
     virtual long write(const void* data, std::size_t size) = 0;
+    // Plays out what was written and waits until it has been heard.
+    virtual void drain() {}
     // Bytes the device queues before a write blocks.
     virtual std::size_t queue_bytes() const { return 2048; }
     // True while nothing shows that the device's writes keep real time:

@@ -4,21 +4,52 @@
 #include <new>
 
 #include "phase.h"
-#include "state.h"
 
 namespace {
 
 constexpr double power_of_two[phase_count] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 512};
 
-// Never released: the audio thread may still read it while exit() runs.
-std::vector<std::int32_t>* table_storage = nullptr;
-
-inline double wrap_phase(double x) { return seq::wrap_phase(x, phase_modulus); }
-
 // x / 2^k truncating toward zero, as the division does (-127 / 2 = -63),
 // without a division: a negative x is moved up by 2^k - 1 before the shift.
 inline std::int32_t divide_truncating(std::int32_t x, int k) {
     return (x + ((x >> 31) & ((std::int32_t{1} << k) - 1))) >> k;
+}
+
+template <class Entry>
+std::int32_t sum_partials(const Entry* table, const double* bank, int count) {
+    if (count > phase_count) count = phase_count;
+    std::int32_t sum = 0;
+    for (int k = 0; k < count; ++k) sum += divide_truncating(table[static_cast<int>(bank[k])], k);
+    return sum;
+}
+
+// Never released: the audio thread may still read a table while exit()
+// runs. Built again (by a new audio thread, in tests) into the same place.
+template <class Entry>
+const Entry* keep(std::vector<Entry> (*make)(unsigned), unsigned n) {
+    static std::vector<Entry>* storage = nullptr;
+    try {
+        if (storage)
+            *storage = make(n);
+        else
+            storage = new std::vector<Entry>(make(n));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return storage->data();
+}
+
+inline int partials(int harmonics) { return harmonics < 0 ? 0 : (harmonics > phase_count ? phase_count : harmonics); }
+
+// The settings that glide rather than jump.
+bool same_sound(const Settings& a, const Settings& b) {
+    return a.harmonics == b.harmonics && a.mode == b.mode && a.colour == b.colour && a.noise_level == b.noise_level;
+}
+
+void copy_sound(const Settings& s, sound::Listening& listening) {
+    listening.mode = s.mode;
+    listening.colour = s.colour;
+    listening.level = s.noise_level;
 }
 
 }  // namespace
@@ -36,34 +67,6 @@ std::vector<std::int32_t> make_sine_table(unsigned n) {
     return table;
 }
 
-
-bool build_sine_table(unsigned n) {
-    try {
-        if (table_storage)
-            *table_storage = make_sine_table(n);
-        else
-            table_storage = new std::vector<std::int32_t>(make_sine_table(n));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    player.sine_table = table_storage->data();
-    return true;
-}
-
-const std::int16_t* build_hq_table(unsigned n) {
-    // Never released, like the default table.
-    static std::vector<std::int16_t>* storage = nullptr;
-    try {
-        if (storage)
-            *storage = make_hq_table(n);
-        else
-            storage = new std::vector<std::int16_t>(make_hq_table(n));
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    return storage->data();
-}
-
 std::vector<std::int16_t> make_hq_table(unsigned n) {
     std::vector<std::int16_t> table(n ? n : 1, 0);
     const double step = 6.283185307179586 / n;
@@ -75,89 +78,15 @@ std::vector<std::int16_t> make_hq_table(unsigned n) {
     return table;
 }
 
-void PhaseStepper::advance(Phase* bank, int count, double base, double offset) {
-    if (count > phase_count) count = phase_count;
-    if (!known_ || !(base == base_) || !(offset == offset_)) {
-        for (int k = 0; k < phase_count; ++k) step_[k] = seq::wrap_phase(power_of_two[k] * base + offset, modulus_);
-        base_ = base;
-        offset_ = offset;
-        known_ = true;
-    }
-    for (int k = 0; k < count; ++k) {
-        double p = bank[k].load(relaxed);
-        bank[k].store(seq::wrap_phase(step_[k] + p, modulus_), relaxed);
-    }
-}
+const std::int32_t* build_sine_table(unsigned n) { return keep(make_sine_table, n); }
+const std::int16_t* build_hq_table(unsigned n) { return keep(make_hq_table, n); }
 
-std::int16_t hq_sample(std::int32_t sum, double volume) { return hq_level(sum / 2, volume); }
-
-std::int16_t hq_level(std::int32_t half, double volume) {
-    double v = std::floor(static_cast<double>(half) * volume / 100.0);
-    // The sliders keep the volume in 0..100; anything else is clamped.
-    if (!(v == v)) return 0;
-    if (v < -32768.0) return -32768;
-    if (v > 32767.0) return 32767;
-    return static_cast<std::int16_t>(v);
-}
-
-void HqFrame::sums(std::int32_t& left, std::int32_t& right) {
-    int n = player.harmonics.load(relaxed);
-    left_.advance(player.left_phase, n, player.base_hz.load(relaxed), 0.0);
-    right_.advance(player.right_phase, n, player.base_hz.load(relaxed), player.beat_hz.load(relaxed));
-    if (!table_) n = 0;
-    left = partial_sum(table_, player.left_phase, n);
-    right = partial_sum(table_, player.right_phase, n);
-}
-
-void HqFrame::operator()(std::int16_t& left, std::int16_t& right) {
-    std::int32_t l, r;
-    sums(l, r);
-    double volume = ramp_.next(heard_volume());
-    load_listening(listening_);
-    if (listening_.plain()) {
-        left = hq_sample(l, volume);
-        right = hq_sample(r, volume);
-        return;
-    }
-    std::int32_t half_left = l / 2, half_right = r / 2;
-    listening_.shape(half_left, half_right, player.beat_hz.load(relaxed), rate_, 32767);
-    left = hq_level(half_left, volume);
-    right = hq_level(half_right, volume);
-}
-
-void advance_phases(Phase* bank, int count, double base, double offset) {
-    if (count > phase_count) count = phase_count;
-    for (int k = 0; k < count; ++k) {
-        double p = bank[k].load(relaxed);
-        bank[k].store(wrap_phase((power_of_two[k] * base + offset) + p), relaxed);
-    }
-}
-
-namespace {
-
-template <class Entry>
-std::int32_t sum_partials(const Entry* table, const Phase* bank, int count) {
-    if (count > phase_count) count = phase_count;
-    std::int32_t sum = 0;
-    for (int k = 0; k < count; ++k) {
-        auto index = static_cast<int>(bank[k].load(relaxed));
-        sum += divide_truncating(table[index], k);
-    }
-    return sum;
-}
-
-}  // namespace
-
-std::int32_t partial_sum(const std::int32_t* table, const Phase* bank, int count) {
+std::int32_t partial_sum(const std::int32_t* table, const double* bank, int count) {
     return sum_partials(table, bank, count);
 }
 
-std::int32_t partial_sum(const std::int16_t* table, const Phase* bank, int count) {
+std::int32_t partial_sum(const std::int16_t* table, const double* bank, int count) {
     return sum_partials(table, bank, count);
-}
-
-std::int32_t mix_channel(const std::int32_t* table, const Phase* bank, int count, double volume) {
-    return default_sample(count > 0 ? partial_sum(table, bank, count) / 2 : 0, volume);
 }
 
 std::int32_t default_sample(std::int32_t half, double volume) {
@@ -170,42 +99,110 @@ std::int32_t default_sample(std::int32_t half, double volume) {
     return static_cast<std::int32_t>(v);
 }
 
-void compute_frame(const std::int32_t* table, unsigned char& left, unsigned char& right) {
-    int n = player.harmonics.load(relaxed);
-    advance_phases(player.left_phase, n, player.base_hz.load(relaxed), 0.0);
-    advance_phases(player.right_phase, n, player.base_hz.load(relaxed), player.beat_hz.load(relaxed));
-    if (!table) n = 0;
-    left = static_cast<unsigned char>(mix_channel(table, player.left_phase, n, heard_volume()));
-    right = static_cast<unsigned char>(mix_channel(table, player.right_phase, n, heard_volume()));
+std::int16_t hq_level(double half, double volume) {
+    double v = std::floor(half * volume / 100.0);
+    // The sliders keep the volume in 0..100; anything else is clamped.
+    if (!(v == v)) return 0;
+    if (v < -32768.0) return -32768;
+    if (v > 32767.0) return 32767;
+    return static_cast<std::int16_t>(v);
 }
 
-void load_listening(sound::Listening& listening) {
-    int mode = player.listen_mode.load(relaxed);
-    int colour = player.noise_colour.load(relaxed);
-    listening.mode = mode >= 0 && mode <= static_cast<int>(seq::ListenMode::Isochronic) ? static_cast<seq::ListenMode>(mode)
-                                                                                      : seq::ListenMode::Binaural;
-    listening.colour = colour >= 0 && colour <= static_cast<int>(seq::NoiseColour::Brown)
-                           ? static_cast<seq::NoiseColour>(colour)
-                           : seq::NoiseColour::Off;
-    listening.level = seq::noise_level(player.noise_level.load(relaxed));
-}
-
-void compute_frame(const std::int32_t* table, sound::Listening& listening, unsigned char& left, unsigned char& right) {
-    load_listening(listening);
-    if (listening.plain()) {
-        compute_frame(table, left, right);
-        return;
+void PhaseStepper::advance(double* bank, int count, double base, double offset) {
+    if (count > phase_count) count = phase_count;
+    if (!known_ || !(base == base_) || !(offset == offset_)) {
+        for (int k = 0; k < phase_count; ++k) {
+            double step = power_of_two[k] * base + offset;
+            step_[k] = reduce_ ? seq::wrap_phase(step, modulus_) : step;
+        }
+        base_ = base;
+        offset_ = offset;
+        known_ = true;
     }
-    int n = player.harmonics.load(relaxed);
-    double base = player.base_hz.load(relaxed), beat = player.beat_hz.load(relaxed);
-    advance_phases(player.left_phase, n, base, 0.0);
-    advance_phases(player.right_phase, n, base, beat);
-    if (!table) n = 0;
-    std::int32_t half_left = n > 0 ? partial_sum(table, player.left_phase, n) / 2 : 0;
-    std::int32_t half_right = n > 0 ? partial_sum(table, player.right_phase, n) / 2 : 0;
-    // Phases count 11025 to the second in this stream, and so does the pulse.
-    listening.shape(half_left, half_right, beat, phase_modulus, 127);
-    double volume = heard_volume();
-    left = static_cast<unsigned char>(default_sample(half_left, volume));
-    right = static_cast<unsigned char>(default_sample(half_right, volume));
+    for (int k = 0; k < count; ++k) bank[k] = seq::wrap_phase(step_[k] + bank[k], modulus_);
+}
+
+Oscillator::Oscillator(StreamFormat format, const std::int32_t* table, const std::int16_t* hq_table)
+    : format_(format),
+      table_(format.hq ? nullptr : table),
+      hq_table_(format.hq ? hq_table : nullptr),
+      left_step_(format.modulus(), format.hq),
+      right_step_(format.modulus(), format.hq),
+      ramp_(format.glide_frames()),
+      glide_length_(format.glide_frames()) {
+    copy_sound(playing_, listening_);
+}
+
+void Oscillator::load(const Settings& settings) {
+    wanted_ = settings;
+    // The first settings are taken as they are, as the first volume is.
+    if (!loaded_) {
+        loaded_ = true;
+        playing_ = wanted_;
+        copy_sound(playing_, listening_);
+    } else if (!gliding_ && !same_sound(wanted_, playing_)) {
+        start_glide();
+    }
+}
+
+void Oscillator::start_glide() {
+    if (glide_length_ > 1) {
+        fading_ = playing_;
+        fading_listening_ = listening_;   // its generators run on from here
+        glide_done_ = 0;
+        gliding_ = true;
+    }
+    playing_ = wanted_;
+    copy_sound(playing_, listening_);
+}
+
+std::int32_t Oscillator::sum(const double* bank, int count) const {
+    if (hq_table_) return partial_sum(hq_table_, bank, count);
+    if (table_) return partial_sum(table_, bank, count);
+    return 0;
+}
+
+void Oscillator::sums(std::int32_t& left, std::int32_t& right) {
+    int n = partials(playing_.harmonics);
+    int moving = gliding_ && partials(fading_.harmonics) > n ? partials(fading_.harmonics) : n;
+    left_step_.advance(left_bank_, moving, wanted_.base, 0.0);
+    right_step_.advance(right_bank_, moving, wanted_.base, wanted_.beat);
+    left = sum(left_bank_, n);
+    right = sum(right_bank_, n);
+}
+
+// Mode and noise on one frame's half sums. Phases count `modulus` to the
+// second in either stream, and so does the pulse.
+void Oscillator::shape(sound::Listening& listening, std::int32_t& left, std::int32_t& right) {
+    if (!listening.plain()) listening.shape(left, right, wanted_.beat, format_.modulus(), format_.full_scale());
+}
+
+void Oscillator::frame(std::int32_t& left, std::int32_t& right) {
+    std::int32_t l, r;
+    sums(l, r);
+    double volume = ramp_.next(wanted_.volume);
+    std::int32_t half_left = l / 2, half_right = r / 2;
+    shape(listening_, half_left, half_right);
+    double mixed_left = half_left, mixed_right = half_right;
+    if (gliding_) {
+        // Both settings' signed sums, crossfaded linearly over the glide.
+        int n = partials(fading_.harmonics);
+        std::int32_t old_left = sum(left_bank_, n) / 2, old_right = sum(right_bank_, n) / 2;
+        shape(fading_listening_, old_left, old_right);
+        double g = static_cast<double>(++glide_done_) / glide_length_;
+        mixed_left = old_left + (mixed_left - old_left) * g;
+        mixed_right = old_right + (mixed_right - old_right) * g;
+        if (glide_done_ == glide_length_) {
+            gliding_ = false;
+            // A change that came during the glide glides next.
+            if (!same_sound(wanted_, playing_)) start_glide();
+        }
+    }
+    if (format_.hq) {
+        left = hq_level(mixed_left, volume);
+        right = hq_level(mixed_right, volume);
+    } else {
+        left = default_sample(half_left, volume);
+        right = default_sample(half_right, volume);
+    }
 }

@@ -15,8 +15,6 @@ typedef struct _GtkWidget GtkWidget;
 typedef struct _GdkDrawable GdkPixmap;
 typedef struct _GdkDrawable GdkBitmap;
 
-constexpr int phase_count = 10;
-
 struct Icon {
     GdkPixmap* pixmap = nullptr;
     GdkBitmap* mask = nullptr;
@@ -28,13 +26,13 @@ struct BoxColor {
 };
 
 struct PlayerState {
-    // Sound parameters, read by the audio thread for every frame.
+    // Sound parameters, loaded by the audio thread once per period.
     std::atomic<int> harmonics{3};
     std::atomic<double> base_hz{300.0};
     std::atomic<double> beat_hz{10.0};
     std::atomic<double> volume{0.0};
     // Noise and listening mode (seq::NoiseColour, seq::ListenMode as ints),
-    // set by NOISE and MODE lines, read by the audio thread for every frame.
+    // set by NOISE and MODE lines, loaded with the others.
     std::atomic<int> noise_colour{0};
     std::atomic<double> noise_level{0.0};
     std::atomic<int> listen_mode{0};
@@ -49,6 +47,9 @@ struct PlayerState {
     unsigned fade_timer = 0;
     bool exiting = false;
     std::atomic<bool> quit_audio{false};
+    // True while the audio thread runs: at Quit the main thread waits, a
+    // little while at most, for it to play out what the device holds.
+    std::atomic<bool> audio_running{false};
 
     // Sequence playback (main thread, except step_seconds).
     bool playing = false;
@@ -61,14 +62,14 @@ struct PlayerState {
     double beat_increment = 0.0;
     char step_time_text[16] = "00:00";   // room past 600000 seconds
 
-    // Synthesis state: the audio thread's, the color box reads entry 0.
+    // Synthesis: the phases are the audio thread's own; what the color box
+    // shows of them, the fundamentals' phases, it publishes once a period.
     bool hq = false;   // -hq: set before the audio thread starts
     // Phase units per cycle: 11025, or the granted rate with -hq. The
     // audio thread stores it before its first frame; the color box reads it.
     std::atomic<double> phase_modulus{11025.0};
-    const std::int32_t* sine_table = nullptr;
-    std::atomic<double> left_phase[phase_count] = {};
-    std::atomic<double> right_phase[phase_count] = {};
+    std::atomic<double> shown_left_phase{0.0};
+    std::atomic<double> shown_right_phase{0.0};
 
     // Color box (main thread).
     int colorbox_width = 0;

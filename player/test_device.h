@@ -27,6 +27,7 @@ public:
         std::vector<std::pair<std::string, int>> requests;
         std::vector<unsigned char> bytes;
         std::vector<std::size_t> write_sizes;
+        bool drained = false;
     };
 
     TestDevice(Config c, Record& r) : config_(c), record_(r) {}
@@ -43,6 +44,7 @@ public:
             player.quit_audio.store(true, relaxed);
         return static_cast<long>(size);
     }
+    void drain() override { record_.drained = true; }
     bool may_run_ahead() const override { return false; }
     bool present() const override { return config_.present; }
 

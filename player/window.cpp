@@ -310,9 +310,7 @@ void offset_changed(GtkAdjustment* adjustment, gpointer offset) {
 }
 
 gint color_tick(gpointer) {
-    double right = player.right_phase[0].load(relaxed);
-    double left = player.left_phase[0].load(relaxed);
-    Rgb rgb = color_for_distance(phase_distance(left, right, player.color_offset));
+    Rgb rgb = color_for_distance(shown_distance(player.color_offset));
     player.box_color.red = rgb.red;
     player.box_color.green = rgb.green;
     player.box_color.blue = rgb.blue;

@@ -121,6 +121,12 @@ region_changed() {
 # sound_at_least BYTES: the capture has grown to that size.
 sound_at_least() { [ "$(stat -c %s "$cap" 2>/dev/null || echo 0)" -ge "$1" ]; }
 
+# no_output_advice ALSA_ERROR: what the player says when no sound output opens.
+no_output_advice() {
+    printf '%s\n%s' "No sound output: ALSA's default device (a card, PulseAudio or PipeWire) did not open ($1), nor did the OSS node /dev/dsp." \
+        'To hear it, start PipeWire or PulseAudio (packages pipewire-alsa, or pulseaudio and libasound2-plugins), or load the snd-pcm-oss module.'
+}
+
 exited() { ! kill -0 "$pid" 2>/dev/null; }
 
 wait_exit() {  # wait_exit: sets status, or "running" after the timeout

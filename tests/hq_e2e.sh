@@ -81,8 +81,11 @@ spread=$(printf '%s\n' "${colours[@]}" | awk '{for (i = 1; i <= 3; i++) {if (NR 
 check "color box: beat 0 keeps one colour (${colours[*]})" [ "$spread" -le 8 ]
 stop_player
 
-# ---- no device: the messages in their order on one pipe, real time ----
-printf '# no devices here\n' >"$work/none.conf"
+# ---- no usable output: the messages in their order on one pipe, real time ----
+# A default device that names a card the machine does not have, and no OSS
+# node: the player says once what it tried and what would help, and its
+# window works.
+printf 'pcm.!default { type hw; card 31 }\n' >"$work/none.conf"
 ALSA_CONFIG_PATH=$work/none.conf "$bin" -hq > >(cat >"$work/none.both") 2>&1 &
 pid=$!
 win=$(xdotool search --sync --onlyvisible --name '^Ambrise 2\.1$' 2>/dev/null | head -n1)
@@ -92,10 +95,16 @@ check "no device: the window opens" [ -n "$win" ]
 check "no device: paced to real time ($ticks ticks of CPU)" [ "$ticks" -lt 50 ]
 stop_player
 sleep 0.2
-expected='Failed to open the sound card.
+echo "no usable output, what the player says:"
+sed 's/^/    /' "$work/none.both"
+error=$(sed -n 's/.*did not open (\(.*\)), nor.*/\1/p' "$work/none.both")
+expected="Failed to open the sound card.
+$(no_output_advice "$error")
 SNDCTL_DSP_STEREO: Bad file descriptor
 no stereo, might as well quit
 SNDCTL_DSP_SPEED: Bad file descriptor
-ERROR:\aCannot set a sample rate'
+ERROR:\aCannot set a sample rate"
+check "no device: the advice once ($(grep -c 'No sound output' "$work/none.both"))" \
+    [ "$(grep -c 'No sound output' "$work/none.both")" = 1 -a -n "$error" ]
 check "no device: the messages in order on one pipe" [ "$(cat "$work/none.both")" = "$(printf "$expected")" ]
 finish

@@ -27,11 +27,55 @@ struct Frame {
     bool operator==(const Frame&) const = default;
 };
 
-Frame frame(const std::int32_t* table) {
-    unsigned char l, r;
-    compute_frame(table, l, r);
-    return {l, r};
-}
+// The default stream's rules as they are written down, frame by frame,
+// with the parameters of each frame as given.
+struct Reference {
+    std::vector<std::int32_t> table;
+    double left[phase_count] = {}, right[phase_count] = {};
+    explicit Reference(unsigned rate = 11025) : table(make_sine_table(rate)) {}
+    static void advance(double* bank, int count, double base, double offset) {
+        for (int k = 0; k < count && k < phase_count; ++k) bank[k] = std::fmod((std::ldexp(1.0, k) * base + offset) + bank[k], 11025.0);
+    }
+    int mix(const double* bank, int count, double volume) const {
+        int value = 128;
+        if (count > 0) {
+            int sum = 0;
+            for (int k = 0; k < count && k < phase_count; ++k) sum += table[static_cast<int>(std::floor(bank[k]))] / (1 << k);
+            value = sum / 2 + 128;
+        }
+        return static_cast<int>(std::floor(volume * value / 100.0));
+    }
+    Frame operator()(const Settings& s) {
+        advance(left, s.harmonics, s.base, 0.0);
+        advance(right, s.harmonics, s.base, s.beat);
+        return {mix(left, s.harmonics, s.volume), mix(right, s.harmonics, s.volume)};
+    }
+};
+
+// The frame pipeline of one stream, its settings `s` loaded before every
+// frame (a period of one frame).
+struct Frames {
+    std::vector<std::int32_t> table;
+    std::vector<std::int16_t> hq_table;
+    Oscillator osc;
+    Settings s;
+    explicit Frames(StreamFormat f, bool tables = true)
+        : table(f.hq ? std::vector<std::int32_t>{} : make_sine_table(f.rate)),
+          hq_table(f.hq ? make_hq_table(f.rate) : std::vector<std::int16_t>{}),
+          osc(f, tables && !f.hq ? table.data() : nullptr, tables && f.hq ? hq_table.data() : nullptr) {}
+    Frame operator()() {
+        osc.load(s);
+        std::int32_t l, r;
+        osc.frame(l, r);
+        return {l, r};
+    }
+    const double* left() const { return osc.left_phases(); }
+    const double* right() const { return osc.right_phases(); }
+};
+
+struct DefaultFrames : Frames {
+    explicit DefaultFrames(bool tables = true) : Frames({false, 11025}, tables) {}
+};
 
 }  // namespace
 
@@ -215,80 +259,103 @@ TEST(PlayerOscillator, TableEntries) {
 }
 
 TEST(PlayerOscillator, Frames) {
-    reset_player();
-    auto t = make_sine_table(11025);
-    player.volume.store(100.0);
-    EXPECT_EQ(frame(t.data()), (Frame{159, 159}));
-    EXPECT_EQ(player.left_phase[0].load(), 300.0);
-    EXPECT_EQ(player.left_phase[2].load(), 1200.0);
-    EXPECT_EQ(player.right_phase[1].load(), 610.0);
-    EXPECT_EQ(frame(t.data()), (Frame{184, 185}));
-    EXPECT_EQ(frame(t.data()), (Frame{200, 200}));
-
-    reset_player();
-    player.volume.store(50.0);
-    EXPECT_EQ(frame(t.data()), (Frame{79, 79}));
-
-    // No partials: the rest level, phases still.
-    reset_player();
-    player.volume.store(50.0);
-    player.harmonics.store(0);
-    EXPECT_EQ(frame(t.data()), (Frame{64, 64}));
-    player.harmonics.store(-4);
-    EXPECT_EQ(frame(t.data()), (Frame{64, 64}));
-    EXPECT_EQ(player.left_phase[0].load(), 0.0);
-
-    // Volume 0 is silence whatever the partials.
-    reset_player();
-    for (int i = 0; i < 500; ++i) ASSERT_EQ(frame(t.data()), (Frame{0, 0}));
+    {
+        DefaultFrames f;
+        f.s.volume = 100.0;
+        EXPECT_EQ(f(), (Frame{159, 159}));
+        EXPECT_EQ(f.left()[0], 300.0);
+        EXPECT_EQ(f.left()[2], 1200.0);
+        EXPECT_EQ(f.right()[1], 610.0);
+        EXPECT_EQ(f(), (Frame{184, 185}));
+        EXPECT_EQ(f(), (Frame{200, 200}));
+    }
+    {
+        DefaultFrames f;
+        f.s.volume = 50.0;
+        EXPECT_EQ(f(), (Frame{79, 79}));
+    }
+    {
+        // No partials: the rest level, phases still.
+        DefaultFrames f;
+        f.s.volume = 50.0;
+        f.s.harmonics = 0;
+        EXPECT_EQ(f(), (Frame{64, 64}));
+        f.s.harmonics = -4;
+        EXPECT_EQ(f(), (Frame{64, 64}));
+        EXPECT_EQ(f.left()[0], 0.0);
+    }
+    {
+        // Volume 0 is silence whatever the partials.
+        DefaultFrames f;
+        for (int i = 0; i < 500; ++i) ASSERT_EQ(f(), (Frame{0, 0}));
+    }
 
     // 8, 9 and 10 partials sound like 7; the upper phases still move.
     std::vector<Frame> seven, more;
     for (int n : {7, 8, 9, 10}) {
-        reset_player();
-        player.volume.store(100.0);
-        player.harmonics.store(n);
-        player.base_hz.store(950.0);
+        DefaultFrames f;
+        f.s.volume = 100.0;
+        f.s.harmonics = n;
+        f.s.base = 950.0;
         std::vector<Frame>& out = n == 7 ? seven : more;
         if (n > 8) more.clear();
-        for (int i = 0; i < 2000; ++i) out.push_back(frame(t.data()));
+        for (int i = 0; i < 2000; ++i) out.push_back(f());
         if (n > 7) {
             EXPECT_EQ(more, seven) << n;
         }
         for (int k = 0; k < n; ++k) {
-            EXPECT_GE(player.left_phase[k].load(), 0.0);
-            EXPECT_LT(player.left_phase[k].load(), 11025.0);
+            EXPECT_GE(f.left()[k], 0.0);
+            EXPECT_LT(f.left()[k], 11025.0);
         }
         if (n == 10) {
-            EXPECT_NE(player.left_phase[9].load(), 0.0);
+            EXPECT_NE(f.left()[9], 0.0);
         }
     }
+    {
+        // Lowered and raised again: the upper partials resume.
+        DefaultFrames f;
+        f.s.harmonics = 5;
+        f();
+        double kept = f.left()[3];
+        f.s.harmonics = 2;
+        f();
+        EXPECT_EQ(f.left()[3], kept);
+    }
+    {
+        // Negative and non-finite values stay inside the table.
+        DefaultFrames f;
+        f.s.volume = 100.0;
+        f.s.base = -300.0;
+        f.s.beat = -1000.0;
+        for (int i = 0; i < 3000; ++i) f();
+        f.s.base = INFINITY;
+        f();
+        f.s.base = NAN;
+        f();
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(f.right()[k], 0.0);
+    }
+    {
+        // Without a table the frames are the rest level.
+        DefaultFrames f(false);
+        f.s.volume = 100.0;
+        EXPECT_EQ(f(), (Frame{128, 128}));
+    }
+}
 
-    // Lowered and raised again: the upper partials resume.
-    reset_player();
-    player.harmonics.store(5);
-    frame(t.data());
-    double kept = player.left_phase[3].load();
-    player.harmonics.store(2);
-    frame(t.data());
-    EXPECT_EQ(player.left_phase[3].load(), kept);
-
-    // Negative and non-finite values stay inside the table.
-    reset_player();
-    player.volume.store(100.0);
-    player.base_hz.store(-300.0);
-    player.beat_hz.store(-1000.0);
-    for (int i = 0; i < 3000; ++i) frame(t.data());
-    player.base_hz.store(INFINITY);
-    frame(t.data());
-    player.base_hz.store(NAN);
-    frame(t.data());
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(player.right_phase[k].load(), 0.0);
-
-    // Without a table the frames are the rest level.
-    reset_player();
-    player.volume.store(100.0);
-    EXPECT_EQ(frame(nullptr), (Frame{128, 128}));
+// Whatever changes from one frame to the next, the default stream is the
+// written rules' frame for frame: every change heard at once, no glide.
+TEST(PlayerOscillator, TheRulesFrameByFrame) {
+    DefaultFrames f;
+    Reference ref;
+    unsigned seed = 7;
+    auto next = [&seed](unsigned n) { return (seed = seed * 1103515245u + 12345u) / 65536u % n; };
+    for (int i = 0; i < 40000; ++i) {
+        if (next(50) == 0) f.s.volume = next(1001) / 10.0;
+        if (next(200) == 0) f.s.harmonics = static_cast<int>(next(12));
+        if (next(100) == 0) f.s.base = 50 + next(95000) / 100.0;
+        if (next(100) == 0) f.s.beat = next(4000) / 100.0;
+        ASSERT_EQ(f(), ref(f.s)) << i;
+    }
 }
 
 // ---- audio thread against the test double ----
@@ -343,12 +410,13 @@ TEST(PlayerAudio, GrantedDevice) {
     EXPECT_EQ(r.record.bytes[2], 184);
     EXPECT_EQ(r.record.bytes[3], 185);
 
+    EXPECT_TRUE(r.record.drained);
     // The stream is the bank's frames, frame k after k + 1 advances.
-    reset_player();
-    player.volume.store(100.0);
-    auto t = make_sine_table(11025);
+    Reference ref;
+    Settings s;
+    s.volume = 100.0;
     for (std::size_t k = 0; k < 2 * 11025; ++k) {
-        Frame f = frame(t.data());
+        Frame f = ref(s);
         ASSERT_EQ(f.left, r.record.bytes[2 * k]) << k;
         ASSERT_EQ(f.right, r.record.bytes[2 * k + 1]) << k;
     }
@@ -393,11 +461,11 @@ TEST(PlayerAudio, DeviceTrouble) {
     r = run_audio(zero);
     EXPECT_EQ(r.err, "ERROR:\aCannot set a sample rate\n");
     EXPECT_EQ(player.step_seconds.load(), 1);
-    reset_player();
-    player.volume.store(100.0);
-    auto t8000 = make_sine_table(8000);
+    Reference ref8000(8000);
+    Settings loud;
+    loud.volume = 100.0;
     for (std::size_t k = 0; k < 11025; ++k) {
-        Frame f = frame(t8000.data());
+        Frame f = ref8000(loud);
         ASSERT_EQ(f.left, r.record.bytes[2 * k]) << k;
         ASSERT_EQ(f.right, r.record.bytes[2 * k + 1]) << k;
     }
@@ -477,15 +545,8 @@ std::int32_t hq_entry(unsigned n, double phase) {
     return static_cast<std::int32_t>(std::lround(32767.0 * std::sin(2 * M_PI * std::floor(phase) / n)));
 }
 
-struct HqFrames {
-    std::vector<std::int16_t> table;
-    HqFrame frame;
-    explicit HqFrames(unsigned rate) : table(make_hq_table(rate)), frame(table.data(), rate) {}
-    Frame operator()() {
-        std::int16_t l, r;
-        frame(l, r);
-        return {l, r};
-    }
+struct HqFrames : Frames {
+    explicit HqFrames(unsigned rate, bool tables = true) : Frames({true, rate}, tables) {}
 };
 
 }  // namespace
@@ -511,9 +572,8 @@ TEST(PlayerHq, Table) {
 }
 
 TEST(PlayerHq, Frames) {
-    reset_player();
-    player.volume.store(100.0);
     HqFrames f(44100);
+    f.s.volume = 100.0;
     // The defaults: left 300, 600 and 1200 Hz, right 310, 610 and 1210 Hz.
     for (int k = 1; k <= 3; ++k) {
         Frame got = f();
@@ -522,8 +582,8 @@ TEST(PlayerHq, Frames) {
         std::int32_t rs = hq_entry(44100, rp) + hq_entry(44100, 2 * rp - 10 * k) / 2 + hq_entry(44100, 4 * rp - 30 * k) / 4;
         EXPECT_EQ(got, (Frame{ls / 2, rs / 2})) << k;
     }
-    EXPECT_EQ(player.left_phase[2].load(), 3600.0);
-    EXPECT_EQ(player.right_phase[1].load(), 3 * 610.0);
+    EXPECT_EQ(f.left()[2], 3600.0);
+    EXPECT_EQ(f.right()[1], 3 * 610.0);
 
     // The rule: half the sum, truncated, then floored after the volume.
     EXPECT_EQ(hq_sample(3, 50), 0);     // 1 * 0.5
@@ -537,11 +597,10 @@ TEST(PlayerHq, Frames) {
     // Every partial at its exact frequency at any rate: rising zero crossings
     // of one partial over one second, and no offset in its mean.
     for (unsigned rate : {44100u, 48000u, 22050u}) {
-        reset_player();
-        player.volume.store(100.0);
-        player.harmonics.store(1);
-        player.base_hz.store(441.0);
         HqFrames g(rate);
+        g.s.volume = 100.0;
+        g.s.harmonics = 1;
+        g.s.base = 441.0;
         int crossings = 0;
         long long sum = 0;
         Frame prev = g();
@@ -556,16 +615,13 @@ TEST(PlayerHq, Frames) {
     }
 
     // All ten partials count; with none, silence.
-    reset_player();
-    player.volume.store(100.0);
-    player.harmonics.store(0);
-    EXPECT_EQ(f(), (Frame{0, 0}));
-    HqFrame none(nullptr, 44100);
-    std::int16_t l = 1, r = 1;
-    player.harmonics.store(3);
-    none(l, r);
-    EXPECT_EQ(l, 0);
-    EXPECT_EQ(r, 0);
+    HqFrames z(44100);
+    z.s.volume = 100.0;
+    z.s.harmonics = 0;
+    EXPECT_EQ(z(), (Frame{0, 0}));
+    HqFrames none(44100, false);
+    none.s.volume = 100.0;
+    EXPECT_EQ(none(), (Frame{0, 0}));
 }
 
 TEST(PlayerHq, VolumeRamp) {
@@ -591,15 +647,13 @@ TEST(PlayerHq, VolumeRamp) {
 
     // The frame glides too: after a jump of the volume the samples follow
     // the ramp, not the jump.
-    reset_player();
-    player.volume.store(0.0);
     HqFrames f(44100);
     f();
-    player.volume.store(100.0);
+    f.s.volume = 100.0;
     for (int i = 1; i <= 441; ++i) {
         Frame got = f();
         double v = 100.0 * i / 441;
-        std::int32_t sum = partial_sum(f.table.data(), player.left_phase, 3);
+        std::int32_t sum = partial_sum(f.hq_table.data(), f.left(), 3);
         ASSERT_NEAR(got.left, hq_sample(sum, v), 1) << i;
     }
 }
@@ -622,11 +676,11 @@ TEST(PlayerAudio, HighQualityStream) {
     ASSERT_EQ(r.record.bytes.size(), 2u * 44100 * 4);
     EXPECT_EQ(player.step_seconds.load(), 2);
     EXPECT_EQ(player.phase_modulus.load(), 44100.0);
+    EXPECT_TRUE(r.record.drained);
     player.phase_modulus.store(11025.0);
     player.hq = false;
-    reset_player();
-    player.volume.store(100.0);
     HqFrames f(44100);
+    f.s.volume = 100.0;
     for (std::size_t k = 0; k < 2 * 44100; ++k) {
         Frame e = f();
         const unsigned char* b = &r.record.bytes[4 * k];
@@ -683,55 +737,42 @@ TEST(ColorBox, ModulusInForce) {
 // frames without them; monaural makes the channels one; noise stays within
 // its level of the stream's full scale; isochronic pulses fall silent.
 TEST(PlayerListening, BothStreams) {
-    std::vector<std::int32_t> table = make_sine_table(11025);
-    auto default_frames = [&](int count) {
-        sound::Listening listening;
+    auto default_frames = [](int count, const Settings& s) {
+        DefaultFrames f;
+        f.s = s;
         std::vector<Frame> out;
-        for (int i = 0; i < count; ++i) {
-            unsigned char l, r;
-            compute_frame(table.data(), listening, l, r);
-            out.push_back({l, r});
-        }
+        for (int i = 0; i < count; ++i) out.push_back(f());
         return out;
     };
-    auto plain_frames = [&](int count) {
-        std::vector<Frame> out;
-        for (int i = 0; i < count; ++i) out.push_back(frame(table.data()));
-        return out;
-    };
-    auto hq_frames = [&](int count) {
+    auto hq_frames = [](int count, const Settings& s) {
         HqFrames f(44100);
+        f.s = s;
         std::vector<Frame> out;
         for (int i = 0; i < count; ++i) out.push_back(f());
         return out;
     };
 
-    reset_player();
-    player.volume.store(100.0);
-    std::vector<Frame> plain = plain_frames(2000);
-    reset_player();
-    player.volume.store(100.0);
-    EXPECT_EQ(default_frames(2000), plain);
+    Settings loud;
+    loud.volume = 100.0;
+    Reference ref;
+    std::vector<Frame> plain;
+    for (int i = 0; i < 2000; ++i) plain.push_back(ref(loud));
+    EXPECT_EQ(default_frames(2000, loud), plain);
 
     // Monaural.
-    reset_player();
-    player.volume.store(100.0);
-    player.listen_mode.store(static_cast<int>(seq::ListenMode::Monaural));
-    for (const Frame& f : default_frames(2000)) ASSERT_EQ(f.left, f.right);
-    reset_player();
-    player.volume.store(100.0);
-    player.listen_mode.store(static_cast<int>(seq::ListenMode::Monaural));
-    for (const Frame& f : hq_frames(2000)) ASSERT_EQ(f.left, f.right);
+    Settings mono = loud;
+    mono.mode = seq::ListenMode::Monaural;
+    for (const Frame& f : default_frames(2000, mono)) ASSERT_EQ(f.left, f.right);
+    for (const Frame& f : hq_frames(2000, mono)) ASSERT_EQ(f.left, f.right);
 
     // White noise alone at 40 %: within 40 % of full scale, around the
     // stream's rest level, and different in the two ears.
+    Settings noise = loud;
+    noise.harmonics = 0;
+    noise.colour = seq::NoiseColour::White;
+    noise.noise_level = 40.0;
     for (bool hq : {false, true}) {
-        reset_player();
-        player.volume.store(100.0);
-        player.harmonics.store(0);
-        player.noise_colour.store(static_cast<int>(seq::NoiseColour::White));
-        player.noise_level.store(40.0);
-        std::vector<Frame> frames = hq ? hq_frames(20000) : default_frames(20000);
+        std::vector<Frame> frames = hq ? hq_frames(20000, noise) : default_frames(20000, noise);
         int rest = hq ? 0 : 128, full = hq ? 32767 : 127, differ = 0, peak = 0;
         for (const Frame& f : frames) {
             peak = std::max({peak, std::abs(f.left - rest), std::abs(f.right - rest)});
@@ -744,15 +785,126 @@ TEST(PlayerListening, BothStreams) {
 
     // Isochronic at 10 Hz in the high-quality stream: the left tone in
     // both ears, silent for a stretch of every cycle.
-    reset_player();
-    player.volume.store(100.0);
-    player.listen_mode.store(static_cast<int>(seq::ListenMode::Isochronic));
-    std::vector<Frame> pulses = hq_frames(44100);
+    Settings pulses = loud;
+    pulses.mode = seq::ListenMode::Isochronic;
     int silent = 0;
-    for (const Frame& f : pulses) {
+    for (const Frame& f : hq_frames(44100, pulses)) {
         ASSERT_EQ(f.left, f.right);
         silent += f.left == 0;
     }
     EXPECT_GT(silent, 44100 * 2 / 5);
     EXPECT_LT(silent, 44100 * 3 / 5);
+}
+
+// ---- glides in the high-quality stream ----
+
+namespace {
+
+// The largest sample-to-sample step of either channel over [from, to).
+int largest_step(const std::vector<Frame>& v, std::size_t from, std::size_t to) {
+    int top = 0;
+    for (std::size_t i = std::max<std::size_t>(from, 1); i < to && i < v.size(); ++i)
+        top = std::max({top, std::abs(v[i].left - v[i - 1].left), std::abs(v[i].right - v[i - 1].right)});
+    return top;
+}
+
+// The noise's own envelope: the RMS of what the noise adds to the tone,
+// per millisecond, as frames of one value.
+std::vector<Frame> envelope(const std::vector<Frame>& with, const std::vector<Frame>& tone) {
+    std::vector<Frame> out;
+    const std::size_t w = 44;
+    for (std::size_t at = 0; at + w <= with.size(); at += w) {
+        double sum[2] = {0, 0};
+        for (std::size_t i = at; i < at + w; ++i) {
+            double l = with[i].left - tone[i].left, r = with[i].right - tone[i].right;
+            sum[0] += l * l;
+            sum[1] += r * r;
+        }
+        out.push_back({static_cast<int>(std::sqrt(sum[0] / w)), static_cast<int>(std::sqrt(sum[1] / w))});
+    }
+    return out;
+}
+
+struct Glide {
+    int steady, change;   // largest steps: of the steady sound on either side, at and after the change
+};
+
+// 0.3 s of one setting, then 0.3 s of another, periods of 256 frames as the
+// audio thread loads them, at a base and beat that never sit at phase 0.
+Glide glide(Settings before, Settings after, bool noise) {
+    const std::size_t period = 256, half = 52 * period, settle = 2205;   // 50 ms
+    auto play = [&](bool with_noise) {
+        HqFrames f(44100);
+        std::vector<Frame> out;
+        for (std::size_t i = 0; i < 2 * half; ++i) {
+            if (i % period == 0) {
+                f.s = i < half ? before : after;
+                if (!with_noise) f.s.colour = seq::NoiseColour::Off;
+            }
+            out.push_back(f());
+        }
+        return out;
+    };
+    std::vector<Frame> heard = play(true);
+    std::size_t change = half, end = 2 * half, start = 2205;
+    if (noise) {
+        heard = envelope(heard, play(false));
+        change /= 44, end /= 44, start /= 44;
+    }
+    std::size_t steady_after = change + (noise ? settle / 44 : settle);
+    return {std::max(largest_step(heard, start, change), largest_step(heard, steady_after, end)),
+            largest_step(heard, change, end)};
+}
+
+}  // namespace
+
+// Every change of mode, partials and noise glides over 10 ms: no step at or
+// after it stands out of the steady sound on either side by more than half.
+TEST(PlayerHq, ChangesGlide) {
+    Settings tone;
+    tone.base = 201.37;
+    tone.beat = 7.83;
+    tone.volume = 100.0;
+    using M = seq::ListenMode;
+    using C = seq::NoiseColour;
+    struct Case {
+        const char* name;
+        Settings before, after;
+        bool noise;
+    };
+    std::vector<Case> cases;
+    auto with = [&](auto set) {
+        Settings s = tone;
+        set(s);
+        return s;
+    };
+    const char* mode_names[] = {"binaural", "monaural", "isochronic"};
+    for (M a : {M::Binaural, M::Monaural, M::Isochronic})
+        for (M b : {M::Binaural, M::Monaural, M::Isochronic})
+            if (a != b)
+                cases.push_back({nullptr, with([&](Settings& s) { s.mode = a; }), with([&](Settings& s) { s.mode = b; }),
+                                 false});
+    cases.push_back({"harmonics 3 to 7", tone, with([](Settings& s) { s.harmonics = 7; }), false});
+    cases.push_back({"harmonics 7 to 1", with([](Settings& s) { s.harmonics = 7; }),
+                     with([](Settings& s) { s.harmonics = 1; }), false});
+    auto noisy = [&](C c, double level) {
+        return with([&](Settings& s) {
+            s.colour = c;
+            s.noise_level = level;
+        });
+    };
+    cases.push_back({"noise on", tone, noisy(C::White, 30), true});
+    cases.push_back({"noise off", noisy(C::White, 30), tone, true});
+    cases.push_back({"noise 30 to 10", noisy(C::Pink, 30), noisy(C::Pink, 10), true});
+    cases.push_back({"noise white to brown", noisy(C::White, 30), noisy(C::Brown, 30), true});
+    cases.push_back({"noise brown to pink", noisy(C::Brown, 30), noisy(C::Pink, 30), true});
+    for (const Case& c : cases) {
+        std::string name = c.name ? c.name
+                                  : std::string(mode_names[static_cast<int>(c.before.mode)]) + " to " +
+                                        mode_names[static_cast<int>(c.after.mode)];
+        Glide g = glide(c.before, c.after, c.noise);
+        std::printf("%-22s steady %5d, at the change %5d (%.2f x)\n", name.c_str(), g.steady, g.change,
+                    static_cast<double>(g.change) / g.steady);
+        EXPECT_LE(g.change, 1.5 * g.steady) << name;
+    }
 }

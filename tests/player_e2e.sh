@@ -33,7 +33,7 @@ ALSA_CONFIG_PATH=$work/none.conf "$bin" >"$work/none.out" 2>"$work/none.err" &
 pid=$!
 win=$(timeout "$timeout" xdotool search --sync --onlyvisible --name '^Ambrise 2\.1$' 2>/dev/null | head -n1)
 check "no device: the window opens" [ -n "$win" ]
-none_err=$(printf 'Failed to open the sound card.\nSNDCTL_DSP_STEREO: Bad file descriptor\nSNDCTL_DSP_SPEED: Bad file descriptor\nERROR:\aCannot set a sample rate')
+none_err=$(printf 'Failed to open the sound card.\n%s\nSNDCTL_DSP_STEREO: Bad file descriptor\nSNDCTL_DSP_SPEED: Bad file descriptor\nERROR:\aCannot set a sample rate' "$(no_output_advice 'No such file or directory')")
 check_soon "no device: standard error" [ "$(cat "$work/none.err")" = "$none_err" ]
 check_soon "no device: standard output" [ "$(cat "$work/none.out")" = "no stereo, might as well quit" ]
 # A thread that did not pace itself would spin a whole core.

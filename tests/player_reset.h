@@ -25,8 +25,6 @@ inline void reset_player() {
     player.step_seconds.store(0);
     player.slide_target = 0.0;
     player.beat_increment = 0.0;
-    for (int k = 0; k < phase_count; ++k) {
-        player.left_phase[k].store(0.0);
-        player.right_phase[k].store(0.0);
-    }
+    player.shown_left_phase.store(0.0);
+    player.shown_right_phase.store(0.0);
 }

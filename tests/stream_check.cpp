@@ -18,6 +18,11 @@
 //       from one frame to the next in either ear and its frame, and the
 //       lowest level of a quarter second against the loudest quarter
 //       before it (1 when the level never fell) with that quarter's start
+//   stream_check tail CAPTURE BITS MS
+//       the level of the last MS milliseconds (8-bit at 11025 frames per
+//       second, or 16-bit at 44100) in dBFS: the largest distance of a
+//       sample from that stretch's own mean, so that the default stream's
+//       rest level counts as the silence it is; -inf when it is constant
 //   stream_check phase CAPTURE HZ
 //       over the last second, how far the right channel's tone at HZ runs
 //       ahead of the left one's, in cycles from 0 to below 1
@@ -32,7 +37,6 @@
 #include <vector>
 
 #include "oscillator.h"
-#include "state.h"
 
 namespace {
 
@@ -67,13 +71,16 @@ int print_matching_tail(std::size_t frames, Same same) {
 
 int match(const std::vector<unsigned char>& s, double volume, int harmonics, double base, double beat) {
     auto table = make_sine_table(11025);
-    player.volume.store(volume);
-    player.harmonics.store(harmonics);
-    player.base_hz.store(base);
-    player.beat_hz.store(beat);
+    Oscillator bank({false, 11025}, table.data(), nullptr);
+    Settings settings;
+    settings.volume = volume;
+    settings.harmonics = harmonics;
+    settings.base = base;
+    settings.beat = beat;
+    bank.load(settings);
     return print_matching_tail(s.size() / 2, [&](std::size_t k) {
-        unsigned char l, r;
-        compute_frame(table.data(), l, r);
+        std::int32_t l, r;
+        bank.frame(l, r);
         return l == s[2 * k] && r == s[2 * k + 1];
     });
 }
@@ -138,16 +145,14 @@ int phase(const std::vector<unsigned char>& s, double hz) {
 // given volume (no ramp: the volume in force from the first frame).
 struct HqExpect {
     std::vector<std::int16_t> table;
-    HqFrame frame;
+    Oscillator frame;
     HqExpect(int harmonics, double base, double beat, unsigned rate)
-        : table(make_hq_table(rate)), frame(table.data(), rate) {
-        for (int k = 0; k < phase_count; ++k) {
-            player.left_phase[k].store(0.0);
-            player.right_phase[k].store(0.0);
-        }
-        player.harmonics.store(harmonics);
-        player.base_hz.store(base);
-        player.beat_hz.store(beat);
+        : table(make_hq_table(rate)), frame({true, rate}, nullptr, table.data()) {
+        Settings settings;
+        settings.harmonics = harmonics;
+        settings.base = base;
+        settings.beat = beat;
+        frame.load(settings);
     }
     // The signed sums of the next frame.
     void next(std::int32_t& left, std::int32_t& right) { frame.sums(left, right); }
@@ -408,6 +413,26 @@ int steps(const std::vector<unsigned char>& bytes, unsigned rate, double seconds
     return 0;
 }
 
+int tail(const std::vector<unsigned char>& bytes, int bits, double ms) {
+    std::vector<double> v;
+    if (bits == 16) {
+        for (std::int16_t x : samples16(bytes)) v.push_back(x / 32768.0);
+    } else {
+        for (unsigned char x : bytes) v.push_back((x - 128) / 128.0);
+    }
+    auto n = static_cast<std::size_t>(ms / 1000 * (bits == 16 ? 44100 : 11025)) * 2;
+    if (v.size() < n) {
+        std::fprintf(stderr, "the capture holds less than that\n");
+        return 1;
+    }
+    double mean = 0, peak = 0;
+    for (std::size_t i = v.size() - n; i < v.size(); ++i) mean += v[i];
+    mean /= static_cast<double>(n);
+    for (std::size_t i = v.size() - n; i < v.size(); ++i) peak = std::max(peak, std::fabs(v[i] - mean));
+    std::printf("%.1f\n", peak > 0 ? 20 * std::log10(peak) : -INFINITY);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -435,6 +460,8 @@ int main(int argc, char** argv) {
         if (window < 100) window = 100;
         return peaks(read_file(argv[2]), static_cast<std::size_t>(window));
     }
+    if (argc == 5 && std::strcmp(argv[1], "tail") == 0)
+        return tail(read_file(argv[2]), std::atoi(argv[3]), std::atof(argv[4]));
     if (argc == 4 && std::strcmp(argv[1], "phase") == 0) return phase(read_file(argv[2]), std::atof(argv[3]));
     if (argc == 5 && std::strcmp(argv[1], "steps") == 0)
         return steps(read_file(argv[2]), static_cast<unsigned>(std::atoi(argv[3])), std::atof(argv[4]));

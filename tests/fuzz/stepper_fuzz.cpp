@@ -12,6 +12,7 @@
 #include "colorbox.h"
 #include "logic.h"
 #include "oscillator.h"
+#include "snapshot.h"
 #include "player_reset.h"
 #include "state.h"
 
@@ -44,9 +45,13 @@ constexpr int frames = 16;          // of sound per second, as the audio thread 
 
 // What the audio thread and the color box make of the state just now.
 void sound_and_colour() {
-    unsigned char left = 0, right = 0;
-    for (int i = 0; i < frames; ++i) compute_frame(player.sine_table, left, right);
-    double distance = phase_distance(player.left_phase[0].load(), player.right_phase[0].load(), 0.0);
+    static Oscillator oscillator({false, 11025}, build_sine_table(11025), nullptr);
+    std::int32_t left = 0, right = 0;
+    oscillator.load(load_settings());
+    for (int i = 0; i < frames; ++i) oscillator.frame(left, right);
+    if (left < 0 || left > 255 || right < 0 || right > 255) __builtin_trap();
+    publish_phases(oscillator);
+    double distance = shown_distance(0.0);
     if (!(distance >= 0.0 && distance <= 0.5)) __builtin_trap();
     (void)color_for_distance(distance);
 }
@@ -56,7 +61,6 @@ void sound_and_colour() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static bool ready = [] {
         exit_player = throw_exit;
-        build_sine_table(11025);
         player.beat_adjustment = adjustment(30, 0, 40, &player.beat_hz);
         player.base_adjustment = adjustment(700, 50, 1000, &player.base_hz);
         player.volume_adjustment = adjustment(50, 0, 100, &player.volume);

@@ -7,176 +7,16 @@
 #include <cmath>
 #include <cstring>
 
+#include "interpreter.h"
 #include "sequence.h"
+#include "text.h"
+#include "wraps.h"
 
 namespace check {
 
 namespace {
 
 using seq::Command;
-
-// Edits between two words, a swap of neighbours counting as one: MOED is
-// one edit from MODE, two from HOLD.
-int edit_distance(const std::string& a, const std::string& b) {
-    std::vector<int> before(b.size() + 1), last(b.size() + 1), row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<int>(j);
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        before.swap(last);
-        last.swap(row);
-        row[0] = static_cast<int>(i);
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            row[j] = std::min({last[j] + 1, row[j - 1] + 1, last[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                row[j] = std::min(row[j], before[j - 2] + 1);
-        }
-    }
-    return row[b.size()];
-}
-
-std::string upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-}
-
-// The command words, from the table the programs read them with.
-std::vector<std::string> command_words() {
-    std::vector<std::string> words;
-    for (int c = static_cast<int>(Command::Set); c <= static_cast<int>(Command::Mode); ++c)
-        words.emplace_back(seq::command_name(static_cast<Command>(c)));
-    return words;
-}
-
-std::vector<std::string> colour_names() {
-    std::vector<std::string> names;
-    for (auto c : {seq::NoiseColour::White, seq::NoiseColour::Pink, seq::NoiseColour::Brown, seq::NoiseColour::Off})
-        names.emplace_back(seq::noise_colour_name(c));
-    return names;
-}
-
-std::vector<std::string> mode_names() {
-    std::vector<std::string> names;
-    for (auto m : {seq::ListenMode::Binaural, seq::ListenMode::Monaural, seq::ListenMode::Isochronic})
-        names.emplace_back(seq::listen_mode_name(m));
-    return names;
-}
-
-// The name a mistyped word most likely meant, or "".
-std::string nearest(std::string_view word, const std::vector<std::string>& names) {
-    if (word.size() > 16) return "";
-    std::string u = upper(word);
-    std::string best;
-    int best_distance = 3;
-    for (const std::string& w : names) {
-        int d = edit_distance(u, w);
-        if (d < best_distance) {
-            best_distance = d;
-            best = w;
-        }
-    }
-    return best;
-}
-
-// "A, B, C or D"
-std::string listing(const std::vector<std::string>& names) {
-    std::string text;
-    for (std::size_t i = 0; i < names.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
-    return text;
-}
-
-// A character that does not show in an editor but splits or hides a word.
-struct Invisible {
-    std::size_t length = 0;   // bytes; 0 when the character shows
-    const char* name = "";
-};
-
-Invisible invisible_at(std::string_view s, std::size_t i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c == '\t') return {1, "tab"};
-    if (c == '\r') return {1, "carriage return"};
-    if (c < 32 || c == 127) return {1, "control character"};
-    std::string_view rest = s.substr(i);
-    if (rest.starts_with("\xEF\xBB\xBF")) return {3, "BOM"};
-    if (rest.starts_with("\xC2\xA0")) return {2, "non-breaking space"};
-    if (rest.starts_with("\xE2\x80\x8B")) return {3, "zero-width space"};
-    return {};
-}
-
-// A word split around invisible characters: those before it (the first
-// named), the visible part, and the one that joins it to what follows.
-struct WordParts {
-    Invisible lead, joint;
-    std::size_t start = 0, end = 0;   // the visible part
-};
-
-WordParts word_parts(std::string_view w) {
-    WordParts p;
-    for (Invisible v; p.start < w.size() && (v = invisible_at(w, p.start)).length > 0; p.start += v.length)
-        if (p.lead.length == 0) p.lead = v;
-    p.end = p.start;
-    while (p.end < w.size() && invisible_at(w, p.end).length == 0) ++p.end;
-    if (p.end < w.size()) p.joint = invisible_at(w, p.end);
-    return p;
-}
-
-// The length of the UTF-8 character at s[i], or 0 if the bytes are none.
-std::size_t utf8_length(std::string_view s, std::size_t i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-    return n;
-}
-
-// A token as it can be shown: invisible characters by name, bytes that
-// are no text by their value.
-std::string printable(std::string_view s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size();) {
-        Invisible v = invisible_at(s, i);
-        std::size_t n = v.length == 0 ? utf8_length(s, i) : 0;
-        if (n > 0) {
-            out.append(s.substr(i, n));
-            i += n;
-        } else {
-            if (v.length == 0 || std::strcmp(v.name, "control character") == 0) {
-                char hex[8];
-                std::snprintf(hex, sizeof hex, "<0x%02X>", static_cast<unsigned char>(s[i]));
-                out += hex;
-                v.length = 1;
-            } else {
-                out += std::string("<") + v.name + ">";
-            }
-            i += v.length;
-        }
-        if (out.size() > 40) {
-            out += "...";
-            break;
-        }
-    }
-    return out;
-}
-
-std::string number_text(double v) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%g", v);
-    return buf;
-}
-
-// A trailing carriage return (a DOS line end) does not disturb numbers.
-std::string_view without_cr(std::string_view t) {
-    while (!t.empty() && t.back() == '\r') t.remove_suffix(1);
-    return t;
-}
-
-bool all_digits(std::string_view t, bool sign_allowed) {
-    if (sign_allowed && !t.empty() && (t[0] == '-' || t[0] == '+')) t.remove_prefix(1);
-    return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-bool is_odd_byte(unsigned char c) { return (c < 32 && c != '\t' && c != '\n' && c != '\r') || c == 127; }
 
 // Where a warning points, and which of the lines that set the volume or the
 // partial count came last.
@@ -186,39 +26,19 @@ struct Cause {
     bool warned = false;
 };
 
-// What a wrap warning blames: a line that set the volume or the partial
-// count, a fade, or a NOISE line.
-enum class Blame { Volume, Fade, Noise };
-
-std::string wrap_message(double volume, int harmonics, double noise, Blame blame) {
-    std::string partials = std::to_string(harmonics) + (harmonics == 1 ? " partial" : " partials");
-    std::string with = partials + (noise > 0 ? " and noise at " + number_text(noise) : "");
-    std::string limit = " past the 16-bit range in the renderer's default mode (at most " +
-                        (blame == Blame::Noise ? "noise " + std::to_string(wrap_free_noise(harmonics, volume)) +
-                                                     " at volume " + number_text(volume)
-                                               : std::to_string(wrap_free_volume(harmonics, noise)) + " with " + with) +
-                        "): ambrise-render --clean renders it cleanly";
-    switch (blame) {
-        case Blame::Fade:
-            return "the fade reaches volume " + number_text(volume) + ", where " + with +
-                   (harmonics == 1 && noise <= 0 ? " wraps" : " wrap") + limit;
-        case Blame::Noise:
-            return "noise at " + number_text(noise) + " with " + partials + " at volume " + number_text(volume) +
-                   " wraps" + limit;
-        case Blame::Volume:
-            break;
-    }
-    return "volume " + number_text(volume) + " with " + with + " wraps" + limit;
-}
-
-class Checker {
+// Reads every line as both programs do: the meaning of each for the
+// renderer comes from its interpreter, which plays the timed commands
+// into the checker as into the renderer's dry pass.
+class Checker : public render::BlockSink {
 public:
-    Checker(Report& r, const Options& o) : report_(r), options_(o) {}
+    Checker(Report& r, const Options& o) : report_(r), options_(o) {
+        report_.beat_min = report_.beat_max = settings_.beat_hz;
+        report_.volume_min = report_.volume_max = settings_.volume;
+    }
 
     void run(std::FILE* in) {
         seq::LineBuffer buffer;
-        long line = 1;
-        long offset = 0;   // of this piece within its physical line
+        seq::Position position;
         bool ended = false;
         bool warned_after_end = false;
         std::int64_t bytes = 0, lines = 0, odd = 0;
@@ -234,17 +54,11 @@ public:
             for (std::size_t i = 0; i < buffer.length; ++i)
                 odd += is_odd_byte(static_cast<unsigned char>(buffer.text[i]));
 
-            bool continued = offset > 0;
-            line_ = line;
-            offset_ = offset;
-            if (!buffer.newline && buffer.length == seq::line_capacity - 1) {
-                // The piece filled the buffer: the line goes on in the next one.
-                if (!continued) warn(1, "line longer than 1023 characters: the rest is read as a line of its own");
-                offset += static_cast<long>(buffer.length);
-            } else {
-                offset = 0;
-                ++line;
-            }
+            at_ = position;
+            // A piece that filled the buffer: the line goes on in the next one.
+            if (seq::Position::continues(buffer) && at_.offset == 0)
+                warn(1, "line longer than 1023 characters: the rest is read as a line of its own");
+            position.pass(buffer);
             seq::Line parsed = seq::parse_line(buffer);
             nul_ = std::memchr(buffer.text, '\0', buffer.length) != nullptr;
             if (ended) {
@@ -253,7 +67,13 @@ public:
                     warned_after_end = true;
                 }
             } else {
-                ended = line_command(parsed);
+                render::Segment segment;
+                render::LineEffect effect = render::apply_line(parsed, settings_, segment);
+                line_command(parsed, effect);
+                ended = effect.ends;
+                segment.line = at_.line;
+                if (parsed.tokens.count > 0) segment.column = column(parsed, 0);
+                render::play_segment(segment, settings_, *this);
             }
             // Text has hardly any control bytes; a sound file or an
             // executable is full of them.
@@ -270,10 +90,8 @@ public:
     }
 
 private:
-    long column(const seq::Line& l, int token) const {
-        return offset_ + static_cast<long>(l.tokens.column[token]) + 1;
-    }
-    void warn(long col, const std::string& message) { warn_at(line_, col, message); }
+    long column(const seq::Line& l, int token) const { return at_.column(l, token); }
+    void warn(long col, const std::string& message) { warn_at(at_.line, col, message); }
     void warn_at(long line, long col, const std::string& message) {
         ++report_.warnings;
         if (report_.diagnostics.size() < options_.max_diagnostics) report_.diagnostics.push_back({line, col, message});
@@ -375,9 +193,9 @@ private:
         long col = column(l, 0);
         if (l.tokens.count == 0) {
             if (nul_)
-                warn(offset_ + 1, "a NUL byte ends the text of the line: it reads as empty");
+                warn(at_.offset + 1, "a NUL byte ends the text of the line: it reads as empty");
             else
-                warn(offset_ + 1, "empty line: no command (the player spends a second on it)");
+                warn(at_.offset + 1, "empty line: no command (the player spends a second on it)");
             return;
         }
         if (w[0] == '#') return;   // a note for the reader
@@ -417,18 +235,54 @@ private:
             warn(col, "'" + printable(w) + "' is no command word: the line is ignored (notes start with #)");
     }
 
-    void step(std::int64_t seconds, const std::string& command, double beat_to, double volume_to) {
+    // A timed command, as the interpreter is about to play it: the
+    // renderer's length, its wraps and its noise. Its blocks are not wanted.
+    bool segment(const render::RenderState&, const render::Segment& g) override {
+        if (exact_mode_wraps(settings_.harmonics, g.volume, noise())) blame_wrap(g.volume);
+        const std::string seconds = std::to_string(g.seconds());
+        switch (g.command) {
+            case Command::Hold:
+                pulses_stand(g, g.beat);
+                step(g, "HOLD " + seconds, g.beat, g.volume);
+                break;
+            case Command::Slide:
+                if (g.target <= 0) pulses_stand(g, g.beat);
+                step(g, "SLIDE " + number_text(g.target) + " " + seconds, g.target, g.volume);
+                break;
+            case Command::Fade: {
+                // Blocks lie between the first and the last, and wrapping
+                // grows with the volume's size, so those two decide.
+                const double start = g.volume, last = g.last_volume();
+                const bool start_wraps = exact_mode_wraps(settings_.harmonics, start, noise()),
+                           last_wraps = exact_mode_wraps(settings_.harmonics, last, noise());
+                if (last_wraps && (!start_wraps || std::fabs(last) > std::fabs(start)))
+                    warn_at(g.line, g.column, wrap_message(last, settings_.harmonics, noise(), Blame::Fade));
+                pulses_stand(g, g.beat);
+                step(g, "FADE " + number_text(g.target) + " " + seconds, g.beat, g.target);
+                volume_cause_ = {g.line, g.column, ++order_, last_wraps};
+                break;
+            }
+            default:
+                break;
+        }
+        return false;
+    }
+    void blocks(render::RenderState&, std::int64_t, double, double) override {}
+
+    void step(const render::Segment& g, const std::string& command, double beat_to, double volume_to) {
         // The range is of the beats heard: those of timed steps.
         if (report_.renderer_seconds == 0 && report_.steps.empty()) {
-            report_.beat_min = report_.beat_max = beat_;
-            report_.volume_min = report_.volume_max = volume_;
+            report_.beat_min = report_.beat_max = g.beat;
+            report_.volume_min = report_.volume_max = g.volume;
         }
-        beat_seen(beat_);
+        beat_seen(g.beat);
         beat_seen(beat_to);
-        volume_seen(volume_);
+        volume_seen(g.volume);
         volume_seen(volume_to);
-        Step s{report_.renderer_seconds, seconds, command, beat_, beat_to, volume_, volume_to, base_,
-               colour_, level_, mode_};
+        const std::int64_t seconds = g.seconds();
+        const sound::Listening& heard = settings_.listening;
+        Step s{report_.renderer_seconds, seconds, command, g.beat, beat_to, g.volume, volume_to, g.base,
+               heard.colour, heard.level, heard.mode};
         report_.noise_max = std::max(report_.noise_max, s.noise_heard());
         if (options_.on_step) options_.on_step(s);
         report_.steps.push_back(std::move(s));
@@ -455,30 +309,33 @@ private:
     }
 
     Cause here(const seq::Line& l) {
-        return {line_, column(l, 0), ++order_, false};
+        return {at_.line, column(l, 0), ++order_, false};
     }
 
     // The noise level heard, as the wrap sees it.
-    double noise() const { return colour_ == seq::NoiseColour::Off ? 0.0 : level_; }
+    double noise() const {
+        return settings_.listening.colour == seq::NoiseColour::Off ? 0.0 : settings_.listening.level;
+    }
 
     // The renderer's default mode wraps at this volume: blame the line that
     // set the volume, the partial count or the noise last, once. A NOISE
     // line is to blame only when the tone alone would not wrap.
     void blame_wrap(double volume) {
         Cause* c = volume_cause_.order > harmonics_cause_.order ? &volume_cause_ : &harmonics_cause_;
-        bool by_noise = noise_cause_.order > c->order && !exact_mode_wraps(harmonics_, volume);
+        const int harmonics = settings_.harmonics;
+        bool by_noise = noise_cause_.order > c->order && !exact_mode_wraps(harmonics, volume);
         if (by_noise) c = &noise_cause_;
         if (c->warned || c->line == 0) return;
         c->warned = true;
-        warn_at(c->line, c->column, wrap_message(volume, harmonics_, noise(), by_noise ? Blame::Noise : Blame::Volume));
+        warn_at(c->line, c->column, wrap_message(volume, harmonics, noise(), by_noise ? Blame::Noise : Blame::Volume));
     }
 
     // Isochronic pulses follow the beat: at a beat of 0 or less they stand
     // still, the tone on or off as the cycle stood. Told once.
-    void pulses_stand(const seq::Line& l, double beat) {
-        if (mode_ != seq::ListenMode::Isochronic || beat > 0 || pulses_warned_) return;
+    void pulses_stand(const render::Segment& g, double beat) {
+        if (settings_.listening.mode != seq::ListenMode::Isochronic || beat > 0 || pulses_warned_) return;
         pulses_warned_ = true;
-        warn(column(l, 0), "beat " + number_text(beat) +
+        warn_at(g.line, g.column, "beat " + number_text(beat) +
                                " Hz in ISOCHRONIC mode: the pulses stand still, the tone on or off as the cycle stood");
     }
 
@@ -532,45 +389,43 @@ private:
         return "";
     }
 
-    // Returns true when the line ends the sequence.
-    bool line_command(const seq::Line& l) {
+    // The warnings of one line, which the interpreter has applied with
+    // this effect, and the lines to blame for a wrap.
+    void line_command(const seq::Line& l, const render::LineEffect& effect) {
         std::int64_t& player_time = report_.player_seconds;
         switch (l.command) {
             case Command::None:
                 unrecognised(l);
                 ++player_time;
-                return false;
+                return;
             case Command::Set: {
                 double v = number(l, 0, "beat");
                 extra_tokens(l, 1);
                 ++player_time;
-                if (!std::isfinite(v)) return false;
+                if (!effect.changed) return;
                 beat_range(column(l, 1), v);
-                beat_ = v;
                 if (report_.steps.empty()) report_.beat_min = report_.beat_max = v;
-                return false;
+                return;
             }
             case Command::Base: {
                 double v = number(l, 0, "base");
                 extra_tokens(l, 1);
                 ++player_time;
-                if (!std::isfinite(v)) return false;
+                if (!effect.changed) return;
                 if (v < 0 || v > 950)
                     warn(column(l, 1), "base " + number_text(v) +
                                            " Hz is outside the player's slider (0 to 950 Hz): it plays " +
                                            number_text(v < 0 ? 0 : 950) + " Hz there");
-                base_ = v;
-                return false;
+                return;
             }
             case Command::Volume: {
                 double v = number(l, 0, "volume");
                 extra_tokens(l, 1);
                 ++player_time;
-                if (!std::isfinite(v)) return false;
+                if (!effect.changed) return;
                 if (v < 0 || v > 100) warn(column(l, 1), "volume " + number_text(v) + " is limited to 0 to 100");
-                volume_ = std::clamp(v, 0.0, 100.0);
                 volume_cause_ = here(l);
-                return false;
+                return;
             }
             case Command::Harmonics: {
                 std::string_view t = without_cr(l.tokens.arg(0));
@@ -582,15 +437,14 @@ private:
                     warn(column(l, 1), "'" + printable(t) + "' is not a whole number: read as 0, which silences the tone");
                 else if (used < t.size())
                     warn(column(l, 1), "'" + printable(t) + "' reads as " + std::to_string(n) + ": the rest is ignored");
-                if (n >= 10) {
-                    warn(column(l, 1), "HARMONICS " + std::to_string(n) + " is ignored by both programs (at most 9)");
-                } else {
-                    harmonics_ = n;
+                if (!effect.changed)
+                    warn(column(l, 1), "HARMONICS " + std::to_string(n) + " is ignored by both programs (at most " +
+                                           std::to_string(render::max_harmonics) + ")");
+                else
                     harmonics_cause_ = here(l);
-                }
                 extra_tokens(l, 1);
                 ++player_time;
-                return false;
+                return;
             }
             case Command::Fade: {
                 double target = number(l, 0, "target");
@@ -607,40 +461,28 @@ private:
                 if (std::isfinite(target) && (target < 0 || target > 100))
                     warn(column(l, 1), "fade target " + number_text(target) +
                                            " is outside 0 to 100: the renderer goes past the limit, the player stops there");
-                if (!std::isfinite(target) || s.renderer <= 0) return false;
-                fade(l, target, s.renderer);
-                return false;
+                return;
             }
             case Command::Slide: {
                 double target = number(l, 0, "beat");
                 Length s = length(l, 1, true);
                 extra_tokens(l, 2);
                 player_time += s.player > 0 ? s.player : 1;
-                if (!std::isfinite(target)) return false;
+                if (!std::isfinite(target)) return;
                 beat_range(column(l, 1), target);
-                if (s.renderer <= 0) return false;
-                if (exact_mode_wraps(harmonics_, volume_, noise())) blame_wrap(volume_);
-                if (target <= 0) pulses_stand(l, beat_);
-                step(s.renderer, "SLIDE " + number_text(target) + " " + std::to_string(s.renderer), target, volume_);
-                beat_ = target;
-                return false;
+                return;
             }
             case Command::Hold: {
                 Length s = length(l, 0, true);
                 extra_tokens(l, 1);
                 player_time += s.player > 0 ? s.player : 1;
-                if (s.renderer > 0) {
-                    if (exact_mode_wraps(harmonics_, volume_, noise())) blame_wrap(volume_);
-                    pulses_stand(l, beat_);
-                    step(s.renderer, "HOLD " + std::to_string(s.renderer), beat_, volume_);
-                }
-                return false;
+                return;
             }
             case Command::Pause:
                 warn(column(l, 0), "PAUSE waits for the listener in the player and is ignored by the renderer");
                 extra_tokens(l, 0);
                 ++player_time;
-                return false;
+                return;
             case Command::Noise: {
                 static const std::vector<std::string> colours = colour_names();
                 // NOISE 20 PINK: the level written first.
@@ -652,17 +494,15 @@ private:
                                            printable(l.tokens.arg(0)) + "; the noise stays as it was");
                     extra_tokens(l, 2);
                     ++player_time;
-                    return false;
+                    return;
                 }
                 bool joined = false;
                 std::string name =
                     known_name(l, 0, colours, {"noise colour", "noise colours", "the noise stays as it was"}, &joined);
-                seq::NoiseColour colour = seq::NoiseColour::Off;
-                bool known = !name.empty() && seq::noise_colour_for(name, colour);
-                double level = 0.0;
+                const bool known = effect.changed;
                 // OFF needs no level; after an unknown colour the level
                 // matters only when it is there to be mended too.
-                bool read_level = known ? colour != seq::NoiseColour::Off : !joined && !l.tokens.arg(1).empty();
+                bool read_level = known ? settings_.listening.colour != seq::NoiseColour::Off : !joined && !l.tokens.arg(1).empty();
                 if (read_level) {
                     double v = number(l, 1, "noise level", false);
                     std::string_view t = without_cr(l.tokens.arg(1));
@@ -670,16 +510,11 @@ private:
                         warn(column(l, 2), "noise level '" + printable(t) + "' reads as 0");
                     else if (v < 0 || v > 100)
                         warn(column(l, 2), "noise level " + number_text(v) + " is limited to 0 to 100");
-                    level = seq::noise_level(v);
                 }
                 extra_tokens(l, 2);
                 ++player_time;
-                if (known) {
-                    colour_ = colour;
-                    level_ = level;
-                    noise_cause_ = noise() > 0 ? here(l) : Cause{};
-                }
-                return false;
+                if (effect.changed) noise_cause_ = noise() > 0 ? here(l) : Cause{};
+                return;
             }
             case Command::Mode: {
                 static const std::vector<std::string> modes = mode_names();
@@ -687,96 +522,26 @@ private:
                     known_name(l, 0, modes, {"listening mode", "listening modes", "the mode stays as it was"});
                 extra_tokens(l, 1);
                 ++player_time;
-                seq::ListenMode mode;
-                if (!name.empty() && seq::listen_mode_for(name, mode)) mode_ = mode;
-                return false;
+                return;
             }
             case Command::Exit:
             case Command::End:
                 extra_tokens(l, 0);
-                return true;
+                return;
         }
-        return false;
-    }
-
-    // FADE as the renderer runs it: block i at the starting volume plus i
-    // steps, added one by one; the volume ends one step past the last block.
-    void fade(const seq::Line& l, double target, std::int64_t seconds) {
-        const std::int64_t blocks = 10 * seconds;
-        const double start = volume_, increment = (target - start) / static_cast<double>(blocks);
-        double last = start, after;
-        if (blocks <= 10'000'000) {
-            for (std::int64_t i = 1; i < blocks; ++i) last += increment;
-            after = last + increment;
-        } else {   // too many to add up in reasonable time: near enough
-            last = start + static_cast<double>(blocks - 1) * increment;
-            after = start + static_cast<double>(blocks) * increment;
-        }
-        // Blocks lie between the first and the last, and wrapping grows with
-        // the volume's size, so those two decide.
-        const bool start_wraps = exact_mode_wraps(harmonics_, start, noise()),
-                   last_wraps = exact_mode_wraps(harmonics_, last, noise());
-        if (start_wraps) blame_wrap(start);
-        if (last_wraps && (!start_wraps || std::fabs(last) > std::fabs(start)))
-            warn(column(l, 0), wrap_message(last, harmonics_, noise(), Blame::Fade));
-        pulses_stand(l, beat_);
-        Cause fade_line = here(l);
-        fade_line.warned = last_wraps;
-        step(seconds, "FADE " + number_text(target) + " " + std::to_string(seconds), beat_, target);
-        volume_ = after;
-        volume_cause_ = fade_line;
     }
 
     Report& report_;
     const Options& options_;
-    long line_ = 0, offset_ = 0;
-    double beat_ = 10.0, base_ = 300.0, volume_ = 50.0;
-    int harmonics_ = 3;
-    seq::NoiseColour colour_ = seq::NoiseColour::Off;
-    double level_ = 0.0;
-    seq::ListenMode mode_ = seq::ListenMode::Binaural;
-    bool nul_ = false;
-    bool pulses_warned_ = false;   // the line holds a NUL byte
+    seq::Position at_;                // of the piece being read
+    render::RenderState settings_;   // as the renderer's interpreter leaves them
+    bool nul_ = false;                // the piece holds a NUL byte
+    bool pulses_warned_ = false;
     Cause volume_cause_, harmonics_cause_, noise_cause_;
     std::uint64_t order_ = 0;
 };
 
-// The largest sum of n weighted partials: S_n = sum of 32768 / (k + 1).
-long partial_sum(int harmonics) {
-    long s = 0;
-    for (int k = 0; k < harmonics && k < 10; ++k) s += 32768 / (k + 1);
-    return s;
-}
-
 }  // namespace
-
-bool exact_mode_wraps(int harmonics, double volume, double noise) {
-    if (!std::isfinite(volume)) return false;
-    long half = partial_sum(harmonics) / 2;
-    // Both programs add the noise to the signed sum before the midpoint; at
-    // full level it reaches the tone's full scale (white does, pink and
-    // brown are clipped there). The listening modes never make the tone's
-    // peak larger than S_n/2.
-    double peak = std::trunc(seq::noise_level(noise) / 100.0 * 32767.0);
-    // The renderer's sample: floor((half + 32768) * volume / 100) for half
-    // within +-(S_n/2 + peak); the extremes decide.
-    double high = std::floor((32768.0 + static_cast<double>(half) + peak) * volume / 100.0);
-    double low = std::floor((32768.0 - static_cast<double>(half) - peak) * volume / 100.0);
-    return std::max(high, low) > 32767.0 || std::min(high, low) < -32768.0;
-}
-
-int wrap_free_volume(int harmonics, double noise) {
-    int v = 100;
-    while (v > 0 && exact_mode_wraps(harmonics, v, noise)) --v;
-    return v;
-}
-
-int wrap_free_noise(int harmonics, double volume) {
-    if (exact_mode_wraps(harmonics, volume)) return -1;
-    int n = 100;
-    while (n > 0 && exact_mode_wraps(harmonics, volume, n)) --n;
-    return n;
-}
 
 Report check_sequence(std::FILE* in, const Options& options) {
     Report r;
@@ -784,140 +549,13 @@ Report check_sequence(std::FILE* in, const Options& options) {
     return r;
 }
 
-namespace {
-
-// Plotting works on values a picture can hold.
-double plottable(double v) {
-    if (std::isnan(v)) return 0.0;
-    return std::clamp(v, -1e12, 1e12);
-}
-
-// A round step of 1, 2 or 5 times a power of ten giving at most about
-// `ticks` intervals over the range.
-double round_step(double range, int ticks) {
-    double raw = range / ticks;
-    if (!(raw > 0)) return 1.0;
-    double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (m * magnitude >= raw) return m * magnitude;
-    return 10.0 * magnitude;
-}
-
-// A round step of time: seconds, minutes, hours as a clock counts them.
-double time_step(double total) {
-    static const double steps[] = {1,   2,    5,    10,   15,   30,    60,    120,   300,  600,
-                                   900, 1200, 1800, 3600, 7200, 10800, 21600, 43200, 86400};
-    for (double s : steps)
-        if (total / s <= 6) return s;
-    return 86400 * round_step(total / 86400, 6);
-}
-
-struct Axis {
-    double bottom, top, step;
-};
-
-Axis round_axis(double low, double high, int ticks) {
-    double step = round_step(high - low, ticks);
-    return {std::floor(low / step) * step, std::ceil(high / step) * step, step};
-}
-
-std::string fmt(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", v);
-    return buf;
-}
-
-std::string escape(const std::string& text) {
-    std::string escaped;
-    for (char c : text) {
-        if (c == '<') escaped += "&lt;";
-        else if (c == '>') escaped += "&gt;";
-        else if (c == '&') escaped += "&amp;";
-        else if (c == '"') escaped += "&quot;";
-        else if (static_cast<unsigned char>(c) >= 32) escaped += c;
-    }
-    return escaped;
-}
-
-}  // namespace
-
-std::string plot_svg(const Report& r, const std::string& title) {
-    const double width = 800, height = 360, left = 60, right = 60, top = 40, bottom = 40;
-    const double plot_w = width - left - right, plot_h = height - top - bottom;
-    const double total = static_cast<double>(std::max<std::int64_t>(r.renderer_seconds, 1));
-    const Axis beat = round_axis(std::min(0.0, plottable(r.beat_min)), std::max(40.0, plottable(r.beat_max)), 5);
-    const Axis volume =
-        round_axis(std::min(0.0, plottable(r.volume_min)), std::max(100.0, plottable(r.volume_max)), 5);
-    auto x = [&](double t) { return left + plot_w * t / total; };
-    auto y_on = [&](const Axis& a, double v) { return top + plot_h * (a.top - plottable(v)) / (a.top - a.bottom); };
-    auto y_beat = [&](double b) { return y_on(beat, b); };
-    auto y_volume = [&](double v) { return y_on(volume, v); };
-
-    std::string beat_points, volume_points, noise_points;
-    for (const Step& s : r.steps) {
-        double t0 = static_cast<double>(s.start), t1 = t0 + static_cast<double>(s.length);
-        // The noise level holds through a step: a staircase on the percent axis.
-        noise_points +=
-            fmt(x(t0)) + "," + fmt(y_volume(s.noise_heard())) + " " + fmt(x(t1)) + "," + fmt(y_volume(s.noise_heard())) + " ";
-        beat_points += fmt(x(t0)) + "," + fmt(y_beat(s.beat_from)) + " " + fmt(x(t1)) + "," + fmt(y_beat(s.beat_to)) + " ";
-        volume_points +=
-            fmt(x(t0)) + "," + fmt(y_volume(s.volume_from)) + " " + fmt(x(t1)) + "," + fmt(y_volume(s.volume_to)) + " ";
-    }
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"360\" viewBox=\"0 0 800 360\" "
-           "font-family=\"sans-serif\" font-size=\"12\">\n";
-    svg += "<rect width=\"800\" height=\"360\" fill=\"white\"/>\n";
-    svg += "<text x=\"400\" y=\"22\" text-anchor=\"middle\" font-size=\"14\">" + escape(title) + "</text>\n";
-    svg += "<rect x=\"" + fmt(left) + "\" y=\"" + fmt(top) + "\" width=\"" + fmt(plot_w) + "\" height=\"" +
-           fmt(plot_h) + "\" fill=\"none\" stroke=\"#888\"/>\n";
-    auto ticks = [](const Axis& a) { return static_cast<int>(std::lround((a.top - a.bottom) / a.step)); };
-    for (int i = 0, n = ticks(beat); i <= n && i <= 20; ++i) {
-        double b = beat.bottom + beat.step * i;
-        svg += "<text x=\"" + fmt(left - 6) + "\" y=\"" + fmt(y_beat(b) + 4) +
-               "\" text-anchor=\"end\" fill=\"#1f5fbf\">" + number_text(b) + "</text>\n";
-    }
-    for (int i = 0, n = ticks(volume); i <= n && i <= 20; ++i) {
-        double v = volume.bottom + volume.step * i;
-        svg += "<text x=\"" + fmt(width - right + 6) + "\" y=\"" + fmt(y_volume(v) + 4) + "\" fill=\"#c06000\">" +
-               number_text(v) + "</text>\n";
-    }
-    const double t_step = time_step(total);
-    for (int i = 0; i * t_step <= total && i <= 20; ++i) {
-        double t = i * t_step;
-        svg += "<line x1=\"" + fmt(x(t)) + "\" y1=\"" + fmt(height - bottom) + "\" x2=\"" + fmt(x(t)) + "\" y2=\"" +
-               fmt(height - bottom + 4) + "\" stroke=\"#888\"/>\n";
-        svg += "<text x=\"" + fmt(x(t)) + "\" y=\"" + fmt(height - bottom + 16) + "\" text-anchor=\"middle\">" +
-               seq::clock_text(static_cast<std::int64_t>(t)) + "</text>\n";
-    }
-    svg += "<text x=\"" + fmt(left) + "\" y=\"" + fmt(top - 8) + "\" fill=\"#1f5fbf\">beat (Hz)</text>\n";
-    svg += "<text x=\"" + fmt(width - right) + "\" y=\"" + fmt(top - 8) +
-           "\" text-anchor=\"end\" fill=\"#c06000\">volume (%)</text>\n";
-    // Noise only where a sequence has some: older pictures stay as they were.
-    const bool noisy = r.noise_max > 0 && !r.steps.empty();
-    if (noisy)
-        svg += "<text x=\"" + fmt(width - right - 80) + "\" y=\"" + fmt(top - 8) +
-               "\" text-anchor=\"end\" fill=\"#2e8b57\">noise (%)</text>\n";
-    if (!r.steps.empty()) {
-        if (noisy)
-            svg += "<polyline fill=\"none\" stroke=\"#2e8b57\" stroke-width=\"2\" stroke-dasharray=\"1 3\" points=\"" +
-                   noise_points + "\"/>\n";
-        svg += "<polyline fill=\"none\" stroke=\"#1f5fbf\" stroke-width=\"2\" points=\"" + beat_points + "\"/>\n";
-        svg += "<polyline fill=\"none\" stroke=\"#c06000\" stroke-width=\"2\" stroke-dasharray=\"6 3\" points=\"" +
-               volume_points + "\"/>\n";
-    }
-    // The renderer carries a fade past 0 to 100; the player stops there.
-    for (double limit : {100.0, 0.0}) {
-        bool beyond = limit > 0 ? r.volume_max > 100.0 : r.volume_min < 0.0;
-        if (!beyond) continue;
-        svg += "<line x1=\"" + fmt(left) + "\" y1=\"" + fmt(y_volume(limit)) + "\" x2=\"" + fmt(width - right) +
-               "\" y2=\"" + fmt(y_volume(limit)) + "\" stroke=\"#c06000\" stroke-dasharray=\"2 4\"/>\n";
-        svg += "<text x=\"" + fmt(width - right - 4) + "\" y=\"" + fmt(y_volume(limit) + (limit > 0 ? -4 : 14)) +
-               "\" text-anchor=\"end\" fill=\"#c06000\">player stops at " + number_text(limit) +
-               "; renderer plays " + number_text(limit > 0 ? plottable(r.volume_max) : plottable(r.volume_min)) +
-               "</text>\n";
-    }
-    svg += "</svg>\n";
-    return svg;
+std::int64_t player_seconds(std::FILE* in) {
+    Options quiet;
+    quiet.max_diagnostics = 0;
+    quiet.max_steps = 2;
+    Report r = check_sequence(in, quiet);
+    return r.complete() ? r.player_seconds : -1;
 }
 
 }  // namespace check
+

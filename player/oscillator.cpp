@@ -13,7 +13,7 @@ constexpr double power_of_two[phase_count] = {1, 2, 4, 8, 16, 32, 64, 128, 256, 
 // Never released: the audio thread may still read it while exit() runs.
 std::vector<std::int32_t>* table_storage = nullptr;
 
-inline double wrap_phase(double x) { return seq::wrap_phase(x, phase_modulus); }
+inline double wrap_phase(double x) { return sound::wrap_phase(x, phase_modulus); }
 
 // x / 2^k truncating toward zero, as the division does (-127 / 2 = -63),
 // without a division: a negative x is moved up by 2^k - 1 before the shift.
@@ -78,14 +78,14 @@ std::vector<std::int16_t> make_hq_table(unsigned n) {
 void PhaseStepper::advance(Phase* bank, int count, double base, double offset) {
     if (count > phase_count) count = phase_count;
     if (!known_ || !(base == base_) || !(offset == offset_)) {
-        for (int k = 0; k < phase_count; ++k) step_[k] = seq::wrap_phase(power_of_two[k] * base + offset, modulus_);
+        for (int k = 0; k < phase_count; ++k) step_[k] = sound::wrap_phase(power_of_two[k] * base + offset, modulus_);
         base_ = base;
         offset_ = offset;
         known_ = true;
     }
     for (int k = 0; k < count; ++k) {
         double p = bank[k].load(relaxed);
-        bank[k].store(seq::wrap_phase(step_[k] + p, modulus_), relaxed);
+        bank[k].store(sound::wrap_phase(step_[k] + p, modulus_), relaxed);
     }
 }
 

@@ -40,7 +40,7 @@ bool table_built = false;
 // peak entry is 32768 (the sine rounds to exactly 1 there).
 std::int16_t weighted[max_partials][table_size];
 
-inline double wrap_phase(double x) { return seq::wrap_phase(x, modulus); }
+inline double wrap_phase(double x) { return sound::wrap_phase(x, modulus); }
 
 // Row k of the weighted tables; the weight a constant, so that the division
 // is a multiplication.

@@ -75,4 +75,25 @@ struct Line {
 
 Line parse_line(const LineBuffer& line);
 
+// Where a piece of a line stands in the file: a line longer than the buffer
+// goes on in the next piece, on the same physical line.
+struct Position {
+    long line = 1;     // physical line, from 1
+    long offset = 0;   // of the piece within its line
+
+    // The column (from 1) of a token of the piece.
+    long column(const Line& l, int token) const { return offset + static_cast<long>(l.tokens.column[token]) + 1; }
+    // True when the piece filled the buffer without ending its line.
+    static bool continues(const LineBuffer& b) { return !b.newline && b.length == line_capacity - 1; }
+    // Moves past a piece.
+    void pass(const LineBuffer& b) {
+        if (continues(b)) {
+            offset += static_cast<long>(b.length);
+        } else {
+            offset = 0;
+            ++line;
+        }
+    }
+};
+
 }  // namespace seq

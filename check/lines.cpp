@@ -21,7 +21,7 @@ double Checker::number(const seq::Line& l, int i, const char* what, bool finite_
         return 0.0;
     }
     std::size_t used = 0;
-    double v = seq::read_number(t, &used);
+    double v = l.number(i, &used);   // as without_cr(t) reads: a number ends before a carriage return
     long col = column(l, i + 1);
     if (used == 0)
         warn(col, "'" + printable(t) + "' is not a number: read as 0");
@@ -40,7 +40,7 @@ Checker::Length Checker::length(const seq::Line& l, int i, bool player_reads_num
     long col = column(l, i + 1);
     std::size_t used_count = 0, used_number = 0;
     int whole = seq::read_count(t, &used_count);
-    double v = seq::read_number(t, &used_number);
+    double v = l.number(i, &used_number);
     int truncated = seq::truncate_length(v);
     int player = player_reads_number ? truncated : whole;
     if (used_number == 0 && used_count == 0) {
@@ -235,7 +235,7 @@ void Checker::line_command(const seq::Line& l, const render::LineEffect& effect)
             // NOISE 20 PINK: the level written first.
             std::string second = upper(without_cr(l.tokens.arg(1)));
             std::size_t used = 0;
-            seq::read_number(l.tokens.arg(0), &used);
+            l.number(0, &used);
             if (used > 0 && std::find(colours.begin(), colours.end(), second) != colours.end()) {
                 warn(column(l, 1), "the colour comes first: NOISE " + second + " " +
                                        printable(l.tokens.arg(0)) + "; the noise stays as it was");

@@ -152,17 +152,10 @@ std::string number_text(double v) {
     return buf;
 }
 
-// A trailing carriage return (a DOS line end) does not disturb numbers.
-std::string_view without_cr(std::string_view t) {
-    while (!t.empty() && t.back() == '\r') t.remove_suffix(1);
-    return t;
-}
-
 bool all_digits(std::string_view t, bool sign_allowed) {
     if (sign_allowed && !t.empty() && (t[0] == '-' || t[0] == '+')) t.remove_prefix(1);
     return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool is_odd_byte(unsigned char c) { return (c < 32 && c != '\t' && c != '\n' && c != '\r') || c == 127; }
 
 }  // namespace check

@@ -44,8 +44,12 @@ WordParts word_parts(std::string_view w);
 std::string printable(std::string_view s);
 std::string number_text(double v);
 // A trailing carriage return (a DOS line end) does not disturb numbers.
-std::string_view without_cr(std::string_view t);
+inline std::string_view without_cr(std::string_view t) {
+    while (!t.empty() && t.back() == '\r') t.remove_suffix(1);
+    return t;
+}
 bool all_digits(std::string_view t, bool sign_allowed);
-bool is_odd_byte(unsigned char c);
+// A control byte that text has no use for; read for every byte.
+inline bool is_odd_byte(unsigned char c) { return (c < 32 && c != '\t' && c != '\n' && c != '\r') || c == 127; }
 
 }  // namespace check

@@ -133,21 +133,19 @@ public:
     RenderSink(Output& out, std::int64_t total_blocks, bool progress)
         : out_(out), total_(total_blocks), progress_(progress), started_(std::chrono::steady_clock::now()) {}
 
-    // The work ahead is planned from the command: a hold's blocks, or a
-    // slide's seconds, as far as the length the header was given.
+    // A slide's work ahead is planned from its description: its seconds,
+    // as far as the length the header was given. A run of blocks plans
+    // its own as it comes.
     bool segment(const RenderState& state, const Segment& s) override {
-        std::int64_t left = total_ - done_;
-        if (stopped()) return true;
-        if (s.command == seq::Command::Hold && std::min(s.blocks, left) > 1)
-            expect_blocks(state, std::min(s.blocks, left), s.base, s.beat);
-        if (s.command == seq::Command::Slide) {
-            std::int64_t seconds = std::min(s.seconds(), (left + blocks_per_second - 1) / blocks_per_second);
-            if (seconds > 1) expect_slide(state, seconds, s.base, s.beat, s.beat_step);
-        }
+        if (s.command != seq::Command::Slide || stopped()) return true;
+        std::int64_t left = (total_ - done_ + blocks_per_second - 1) / blocks_per_second;
+        std::int64_t seconds = std::min(s.seconds(), left);
+        if (seconds > 1) expect_slide(state, seconds, s.base, s.beat, s.beat_step);
         return true;
     }
     void blocks(RenderState& state, std::int64_t count, double base, double beat) override {
         if (count > total_ - done_) count = total_ - done_;
+        if (count > 1 && !stopped()) expect_blocks(state, count, base, beat);
         while (count > 0 && !stopped()) {
             render_blocks(state, 1, out_, base, beat);
             if (out_.failed()) break;

@@ -52,8 +52,8 @@ struct Report {
     std::vector<Step> steps;
     std::int64_t renderer_seconds = 0;
     std::int64_t player_seconds = 0;
-    double beat_min = 10.0, beat_max = 10.0;
-    double volume_min = 50.0, volume_max = 50.0;   // as the renderer plays it
+    double beat_min = 0.0, beat_max = 0.0;       // the programs' defaults until a step
+    double volume_min = 0.0, volume_max = 0.0;   // as the renderer plays it
     double noise_max = 0.0;    // the loudest noise level heard in a step
     bool not_text = false;     // given up: many NUL or control bytes
     bool too_large = false;    // refused: more than max_lines or max_bytes
@@ -64,6 +64,11 @@ struct Report {
 };
 
 Report check_sequence(std::FILE* in, const Options& options = {});
+
+// The player's length of a sequence in seconds, as the report above gives
+// it (about: PAUSE and empty lines count one), or -1 when the file cannot
+// be checked to its end. Reads in from where it stands.
+std::int64_t player_seconds(std::FILE* in);
 
 // The largest whole volume at which the renderer's default (exact) mode
 // keeps every sample of n partials, with noise at the given level (percent,

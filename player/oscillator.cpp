@@ -113,13 +113,13 @@ void PhaseStepper::advance(double* bank, int count, double base, double offset) 
     if (!known_ || !(base == base_) || !(offset == offset_)) {
         for (int k = 0; k < phase_count; ++k) {
             double step = power_of_two[k] * base + offset;
-            step_[k] = reduce_ ? seq::wrap_phase(step, modulus_) : step;
+            step_[k] = reduce_ ? sound::wrap_phase(step, modulus_) : step;
         }
         base_ = base;
         offset_ = offset;
         known_ = true;
     }
-    for (int k = 0; k < count; ++k) bank[k] = seq::wrap_phase(step_[k] + bank[k], modulus_);
+    for (int k = 0; k < count; ++k) bank[k] = sound::wrap_phase(step_[k] + bank[k], modulus_);
 }
 
 Oscillator::Oscillator(StreamFormat format, const std::int32_t* table, const std::int16_t* hq_table)

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "sequence.h"
+#include "listening.h"
 
 namespace render {
 
@@ -10,90 +10,121 @@ namespace {
 
 bool finite(double v) { return std::isfinite(v); }
 
+// Past this many steps a sum is not added up.
+constexpr std::int64_t most_additions = 10'000'000;
+
 }  // namespace
+
+double stepped(double from, double step, std::int64_t times) {
+    if (times > most_additions) return from + static_cast<double>(times) * step;
+    for (std::int64_t i = 0; i < times; ++i) from += step;
+    return from;
+}
+
+double Segment::last_volume() const { return blocks > 0 ? stepped(volume, volume_step, blocks - 1) : volume; }
+
+LineEffect apply_line(const seq::Line& line, RenderState& s, Segment& segment) {
+    using seq::Command;
+    segment = Segment{};
+    auto timed = [&](Command c, std::int64_t blocks) {
+        segment.command = c;
+        segment.blocks = blocks;
+        segment.base = s.base_hz;
+        segment.beat = s.beat_hz;
+        segment.volume = s.volume;
+    };
+    switch (line.command) {
+        case Command::Volume: {
+            double v = line.number(0);
+            if (!finite(v)) break;
+            s.volume = v > 100.0 ? 100.0 : v < 0.0 ? 0.0 : v;
+            return {true, false};
+        }
+        case Command::Base: {
+            double f = line.number(0);
+            if (!finite(f)) break;
+            s.base_hz = f;
+            return {true, false};
+        }
+        case Command::Set: {
+            double f = line.number(0);
+            if (!finite(f)) break;
+            s.beat_hz = f;
+            return {true, false};
+        }
+        case Command::Harmonics: {
+            int n = line.count(0);
+            if (n > max_harmonics) break;
+            s.harmonics = n;
+            return {true, false};
+        }
+        case Command::Noise:
+            return {seq::read_noise(line, s.listening.colour, s.listening.level), false};
+        case Command::Mode:
+            return {seq::read_mode(line, s.listening.mode), false};
+        case Command::Fade: {
+            double target = line.number(0);
+            std::int64_t seconds = line.count(1);
+            if (seconds <= 0 || !finite(target)) break;
+            timed(Command::Fade, blocks_per_second * seconds);
+            segment.target = target;
+            segment.volume_step = (target - s.volume) / static_cast<double>(segment.blocks);
+            break;
+        }
+        case Command::Slide: {
+            double target = line.number(0);
+            int seconds = line.count(1);
+            if (seconds <= 0 || !finite(target)) break;
+            timed(Command::Slide, std::int64_t{blocks_per_second} * seconds);
+            segment.target = target;
+            segment.beat_step = (target - s.beat_hz) / seconds;
+            break;
+        }
+        case Command::Hold: {
+            std::int64_t seconds = line.count(0);
+            if (seconds > 0) timed(Command::Hold, blocks_per_second * seconds);
+            break;
+        }
+        case Command::Exit:
+        case Command::End:
+            return {false, true};
+        case Command::Pause:   // the player's alone
+        case Command::None:
+            break;
+    }
+    return {};
+}
+
+bool play_segment(const Segment& g, RenderState& s, BlockSink& sink) {
+    if (g.blocks <= 0) return !sink.stopped();
+    const bool fade = g.command == seq::Command::Fade, slide = g.command == seq::Command::Slide;
+    const std::int64_t per = g.blocks_per_call(), calls = g.blocks / per;
+    if (!sink.segment(s, g)) {
+        if (fade) s.volume = stepped(s.volume, g.volume_step, calls);
+        if (slide) s.beat_hz = stepped(s.beat_hz, g.beat_step, calls);
+        return !sink.stopped();
+    }
+    for (std::int64_t i = 0; i < calls; ++i) {
+        sink.blocks(s, per, s.base_hz, s.beat_hz);
+        if (sink.stopped()) return false;
+        if (fade) s.volume = stepped(s.volume, g.volume_step, 1);
+        if (slide) s.beat_hz = stepped(s.beat_hz, g.beat_step, 1);
+    }
+    return true;
+}
 
 void run_sequence(std::FILE* in, RenderState& s, BlockSink& sink) {
     seq::LineBuffer buffer;
+    seq::Position at;
     while (seq::read_line(in, buffer)) {
         seq::Line line = seq::parse_line(buffer);
-        // Values that are not finite would leave the table; such a line
-        // changes nothing. Negative counts render nothing.
-        switch (line.command) {
-            case seq::Command::Volume: {
-                double v = line.number(0);
-                if (!finite(v)) break;
-                s.volume = v > 100.0 ? 100.0 : v < 0.0 ? 0.0 : v;
-                break;
-            }
-            case seq::Command::Fade: {
-                double target = line.number(0);
-                std::int64_t seconds = line.count(1);
-                if (seconds <= 0 || !finite(target)) break;
-                if (sink.counts_only()) {
-                    sink.blocks(s, 10 * seconds, s.base_hz, s.beat_hz);
-                    s.volume = target;
-                    break;
-                }
-                double step = (target - s.volume) / static_cast<double>(10 * seconds);
-                for (std::int64_t i = 0; i < 10 * seconds; ++i) {
-                    sink.blocks(s, 1, s.base_hz, s.beat_hz);
-                    if (sink.stopped()) return;
-                    s.volume += step;
-                }
-                break;
-            }
-            case seq::Command::Base: {
-                double f = line.number(0);
-                if (finite(f)) s.base_hz = f;
-                break;
-            }
-            case seq::Command::Harmonics: {
-                int n = line.count(0);
-                if (n <= 9) s.harmonics = n;
-                break;
-            }
-            case seq::Command::Set: {
-                double f = line.number(0);
-                if (finite(f)) s.beat_hz = f;
-                break;
-            }
-            case seq::Command::Slide: {
-                double target = line.number(0);
-                int seconds = line.count(1);
-                if (seconds <= 0 || !finite(target)) break;
-                if (sink.counts_only()) {
-                    sink.blocks(s, std::int64_t{blocks_per_second} * seconds, s.base_hz, s.beat_hz);
-                    s.beat_hz = target;
-                    break;
-                }
-                double step = (target - s.beat_hz) / seconds;
-                sink.slide_ahead(s, seconds, s.base_hz, s.beat_hz, step);
-                for (int i = 0; i < seconds; ++i) {
-                    sink.blocks(s, blocks_per_second, s.base_hz, s.beat_hz);
-                    if (sink.stopped()) return;
-                    s.beat_hz += step;
-                }
-                break;
-            }
-            case seq::Command::Hold: {
-                std::int64_t seconds = line.count(0);
-                if (seconds > 0) sink.blocks(s, blocks_per_second * seconds, s.base_hz, s.beat_hz);
-                if (sink.stopped()) return;
-                break;
-            }
-            case seq::Command::Noise:
-                seq::read_noise(line, s.listening.colour, s.listening.level);
-                break;
-            case seq::Command::Mode:
-                seq::read_mode(line, s.listening.mode);
-                break;
-            case seq::Command::Exit:
-            case seq::Command::End:
-                return;
-            case seq::Command::Pause:   // the player's alone
-            case seq::Command::None:
-                break;
-        }
+        Segment segment;
+        LineEffect effect = apply_line(line, s, segment);
+        if (effect.ends) return;
+        segment.line = at.line;
+        segment.column = line.tokens.count > 0 ? at.column(line, 0) : 0;
+        at.pass(buffer);
+        if (!play_segment(segment, s, sink)) return;
     }
 }
 

@@ -1,6 +1,7 @@
 // ambrise-render: runs a sequence file offline into a 44.1 kHz 16-bit
 // stereo WAV file, or a compressed format.
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -142,6 +143,16 @@ public:
     RenderSink(Output& out, std::int64_t total_blocks, bool progress)
         : out_(out), total_(total_blocks), progress_(progress), started_(std::chrono::steady_clock::now()) {}
 
+    // A slide's work ahead is planned from its description: its seconds,
+    // as far as the length the header was given. A run of blocks plans
+    // its own as it comes.
+    bool segment(const RenderState& state, const Segment& s) override {
+        if (s.command != seq::Command::Slide || stopped()) return true;
+        std::int64_t left = (total_ - done_ + blocks_per_second - 1) / blocks_per_second;
+        std::int64_t seconds = std::min(s.seconds(), left);
+        if (seconds > 1) expect_slide(state, seconds, s.base, s.beat, s.beat_step);
+        return true;
+    }
     void blocks(RenderState& state, std::int64_t count, double base, double beat) override {
         if (count > total_ - done_) count = total_ - done_;
         if (count > 1 && !stopped()) expect_blocks(state, count, base, beat);
@@ -152,11 +163,6 @@ public:
             --count;
             if (progress_) show();
         }
-    }
-    void slide_ahead(const RenderState& state, std::int64_t seconds, double base, double beat, double step) override {
-        std::int64_t left = (total_ - done_ + blocks_per_second - 1) / blocks_per_second;
-        if (seconds > left) seconds = left;
-        if (seconds > 1 && !stopped()) expect_slide(state, seconds, base, beat, step);
     }
     bool stopped() const override { return stop_signal != 0 || out_.failed() || done_ >= total_; }
 

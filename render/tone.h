@@ -50,7 +50,7 @@ constexpr double power_of_two[max_partials] = {1, 2, 4, 8, 16, 32, 64, 128, 256,
 // (0 on the left, the beat on the right).
 inline double partial_step(int k, double base, double offset) { return power_of_two[k] * base + offset; }
 
-inline double wrap_phase(double x) { return seq::wrap_phase(x, modulus); }
+inline double wrap_phase(double x) { return sound::wrap_phase(x, modulus); }
 
 // The general step of a phase: the remainder of step plus phase, for any
 // step and phase. A step so large that adding a phase leaves it as it was

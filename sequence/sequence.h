@@ -65,14 +65,49 @@ int truncate_length(double seconds);
 // A length of sequence time as HH:MM:SS (more hour digits when needed).
 std::string clock_text(std::int64_t seconds);
 
-// A parsed line: the command and its tokens.
+// A parsed line: the command and its tokens. Each number argument is read
+// once, however often it is asked for (the checker asks twice).
 struct Line {
     Command command = Command::None;
     Tokens tokens;
-    double number(int i) const { return read_number(tokens.arg(i)); }
+    double number(int i, std::size_t* used = nullptr) const {
+        if (i < 0 || i >= Tokens::max_tokens - 1) return read_number(tokens.arg(i), used);
+        if (!(read_ & (1u << i))) {
+            value_[i] = read_number(tokens.arg(i), &used_[i]);
+            read_ |= static_cast<unsigned char>(1u << i);
+        }
+        if (used) *used = used_[i];
+        return value_[i];
+    }
     int count(int i) const { return read_count(tokens.arg(i)); }
+
+private:
+    mutable double value_[Tokens::max_tokens - 1] = {};
+    mutable std::size_t used_[Tokens::max_tokens - 1] = {};
+    mutable unsigned char read_ = 0;
 };
 
 Line parse_line(const LineBuffer& line);
+
+// Where a piece of a line stands in the file: a line longer than the buffer
+// goes on in the next piece, on the same physical line.
+struct Position {
+    long line = 1;     // physical line, from 1
+    long offset = 0;   // of the piece within its line
+
+    // The column (from 1) of a token of the piece.
+    long column(const Line& l, int token) const { return offset + static_cast<long>(l.tokens.column[token]) + 1; }
+    // True when the piece filled the buffer without ending its line.
+    static bool continues(const LineBuffer& b) { return !b.newline && b.length == line_capacity - 1; }
+    // Moves past a piece.
+    void pass(const LineBuffer& b) {
+        if (continues(b)) {
+            offset += static_cast<long>(b.length);
+        } else {
+            offset = 0;
+            ++line;
+        }
+    }
+};
 
 }  // namespace seq

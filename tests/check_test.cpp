@@ -8,6 +8,8 @@
 
 #include "checker.h"
 #include "shaping.h"
+#include "synth.h"
+#include "interpreter.h"
 
 namespace {
 
@@ -343,4 +345,22 @@ TEST(Checker, NoiseInTheExactModesWrap) {
     EXPECT_EQ(check_text("NOISE WHITE 30\nNOISE OFF\nHOLD 5\nVOLUME 45\nNOISE BROWN 30\nHOLD 5\n").warnings, 0u);
     // An unknown colour leaves the noise as it was: off, so no wrap.
     EXPECT_EQ(check_text("NOISE WHTE 30\nHOLD 5\n").warnings, 1u);
+}
+
+TEST(Checker, SharesTheRenderersRules) {
+    // The crest the checker bounds the tone by is the renderer's.
+    for (int n = 0; n <= render::max_harmonics; ++n)
+        EXPECT_EQ(check::wrap_free_volume(n), render::highest_unwrapped_volume(n)) << n << " partials";
+
+    // The player's length, from the same reading: PAUSE and the empty line
+    // a tick each, SLIDE and HOLD by their truncated lengths, nothing after END.
+    std::FILE* f = std::tmpfile();
+    std::fputs("HOLD 2.5\nPAUSE\n\nSLIDE 8 10\nFADE 0 5\nEND\nHOLD 100\n", f);
+    std::rewind(f);
+    EXPECT_EQ(check::player_seconds(f), 2 + 1 + 1 + 10 + 1);
+    std::fclose(f);
+    std::FILE* dir = std::fopen("/", "r");
+    ASSERT_NE(dir, nullptr);
+    EXPECT_EQ(check::player_seconds(dir), -1);
+    std::fclose(dir);
 }

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-namespace seq {
+namespace sound {
 
 // fmod(x, M) wrapped into [0, M). A sum below 2M is reduced by one exact
 // subtraction, which is what fmod computes for it; a negative remainder is
@@ -22,4 +22,4 @@ inline double wrap_phase(double x, double M) {
     return r;
 }
 
-}  // namespace seq
+}  // namespace sound

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "interpreter.h"
+#include "loudness_run.h"
 #include "output.h"
 #include "sequence.h"
 #include "synth.h"
@@ -133,6 +134,7 @@ public:
         : out_(out), total_(total_blocks), progress_(progress), started_(std::chrono::steady_clock::now()) {}
 
     void blocks(RenderState& state, std::int64_t count, double base, double beat) override {
+        ScaledVolume scaled(state, gain_);
         if (count > total_ - done_) count = total_ - done_;
         if (count > 1 && !stopped()) expect_blocks(state, count, base, beat);
         while (count > 0 && !stopped()) {
@@ -146,7 +148,11 @@ public:
     void slide_ahead(const RenderState& state, std::int64_t seconds, double base, double beat, double step) override {
         std::int64_t left = (total_ - done_ + blocks_per_second - 1) / blocks_per_second;
         if (seconds > left) seconds = left;
-        if (seconds > 1 && !stopped()) expect_slide(state, seconds, base, beat, step);
+        if (seconds > 1 && !stopped()) {
+            RenderState scaled = state;
+            ScaledVolume volume(scaled, gain_);
+            expect_slide(scaled, seconds, base, beat, step);
+        }
     }
     bool stopped() const override { return stop_signal != 0 || out_.failed() || done_ >= total_; }
 
@@ -154,6 +160,8 @@ public:
         if (progress_ && shown_) std::fputs("\r\033[K", stderr);
     }
     std::int64_t done() const { return done_; }
+    // The --loudness gain, on the volume of every block.
+    void set_gain(double gain) { gain_ = gain; }
 
 private:
     void show() {
@@ -179,6 +187,7 @@ private:
     std::int64_t total_;
     std::int64_t done_ = 0;
     bool progress_;
+    double gain_ = 1.0;
     bool shown_ = false;
     std::chrono::steady_clock::time_point started_, last_;
 };
@@ -211,6 +220,9 @@ void warn_wraps(const WrapCount& wraps) {
 int main(int argc, char** argv) {
     const char* name = argv[0] ? argv[0] : "ambrise-render";
     bool clean = false;
+    bool measure = false;
+    double loudness = 0.0;
+    bool loudness_given = false;
     bool format_given = false;
     Format format = Format::wav;
     int arg = 1;
@@ -231,6 +243,15 @@ int main(int argc, char** argv) {
         }
         if (a == "--clean") {
             clean = true;
+        } else if (a == "--measure") {
+            measure = true;
+        } else if (a == "--loudness" || a.substr(0, 11) == "--loudness=") {
+            const char* value = a.size() > 10 ? argv[arg] + 11 : arg + 1 < argc ? argv[++arg] : "";
+            if (!read_loudness_target(value, loudness)) {
+                std::fprintf(stderr, "ERROR: --loudness takes a target from -40 to -5 LUFS, not '%s'\n", value);
+                return status_usage;
+            }
+            loudness_given = clean = true;   // the default rule's bytes are fixed
         } else if (a.substr(0, 9) == "--format=") {
             if (!format_for_name(a.substr(9), format)) {
                 std::fprintf(stderr, "ERROR: unknown format %s (wav, flac, ogg, opus, mp3)\n", argv[arg] + 9);
@@ -242,12 +263,12 @@ int main(int argc, char** argv) {
             return status_usage;
         }
     }
-    if (argc - arg < 2) {
+    if (argc - arg < (measure ? 1 : 2)) {
         usage(name);
         return status_usage;
     }
     const char* sequence_path = argv[arg];
-    const char* output_path = argv[arg + 1];
+    const char* output_path = measure ? "-" : argv[arg + 1];
     bool to_stdout = std::strcmp(output_path, "-") == 0;
     if (!format_given && !to_stdout) format = format_for_path(output_path);
 
@@ -280,12 +301,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ERROR: cannot open %s for reading\n", sequence_path);
         return status_read;
     }
+    if (measure) {
+        print_measurement(input.pass(), render_state, counter.total);
+        return input.read_error() ? status_read : 0;
+    }
 
     std::string message;
     if (!format_supported(format, message)) {
         std::fprintf(stderr, "ERROR: cannot write %s: %s\n", output_path, message.c_str());
         return status_write_open;
     }
+
+    // Measured before the output is touched: nothing is written until the
+    // gain is known, and an interruption leaves an old file as it was.
+    double gain = loudness_given ? loudness_pass(input.pass(), render_state, loudness, counter.total) : 1.0;
 
     // The output is opened without truncation and truncated only once it is
     // known not to be the sequence: a path swapped in between cannot make
@@ -327,6 +356,7 @@ int main(int argc, char** argv) {
     catch_stop_signals();
     render_state.mode = clean ? SampleMode::clean : SampleMode::exact;
     RenderSink sink(*out, counter.total, isatty(STDERR_FILENO) == 1);
+    sink.set_gain(gain);
     if (std::FILE* in = input.pass()) run_sequence(in, render_state, sink);
     sink.finish();
     bool ok = out->finish();

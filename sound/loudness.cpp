@@ -5,6 +5,9 @@
 #include <cstring>
 #include <ebur128.h>
 #include <unordered_set>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
 namespace sound {
 
@@ -50,6 +53,21 @@ Key key_of(const std::int16_t* s, std::size_t n) {
     }
     return {a, b};
 }
+
+// The filters' states decay towards values too small for a double's normal
+// range after a jump, and arithmetic on those is a hundred times slower:
+// measured, a checker's sampled render took twenty times as long. Flushed
+// to zero, the levels differ by less than 1e-300.
+class DenormalsOff {
+public:
+#if defined(__SSE__)
+    DenormalsOff() : csr_(_mm_getcsr()) { _mm_setcsr(csr_ | 0x8040); }   // flush to zero, denormals are zero
+    ~DenormalsOff() { _mm_setcsr(csr_); }
+
+private:
+    unsigned csr_;
+#endif
+};
 
 }  // namespace
 
@@ -117,6 +135,7 @@ bool LoudnessMeter::ok() const {
 
 void LoudnessMeter::add(const std::int16_t* frames, std::size_t count) {
     if (!ok()) return;
+    DenormalsOff quick;
     while (count > 0) {
         std::size_t n = count < max_piece ? count : max_piece;
         ebur128_add_frames_short(state_->st, frames, n);

@@ -47,8 +47,8 @@ sound::Loudness MeasureSink::result() const { return frames_->meter.result(); }
 std::int64_t MeasureSink::full_scale_samples() const { return frames_->full_scale; }
 
 bool measure_bounded(std::int64_t total_blocks) {
-    // A day: the meter's list of block levels stays under 30 MB.
-    return total_blocks > std::int64_t{24} * 3600 * blocks_per_second;
+    // Twelve hours: the meter's lists of block levels stay under 30 MB.
+    return total_blocks > std::int64_t{12} * 3600 * blocks_per_second;
 }
 
 sound::Loudness measure_clean(std::FILE* in, const RenderState& start, unsigned measures, std::int64_t total_blocks) {

@@ -1,6 +1,9 @@
 #include "loudness.h"
 
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <ebur128.h>
@@ -108,16 +111,80 @@ struct LoudnessMeter::Peak {
     }
 };
 
+// The true peaks on a second thread, beside the loudness on the caller's:
+// pieces are copied into a ring of slots, which the caller waits for only
+// when the thread is a whole ring behind.
+struct LoudnessMeter::Worker {
+    static constexpr int slots = 32;
+    std::int16_t frames[slots][2 * max_piece];
+    std::size_t count[slots] = {};
+    long head = 0, tail = 0;   // pieces handed over, and taken
+    bool closing = false;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::thread thread;
+
+    void run(Peak* const* peaks) {
+        DenormalsOff quick;
+        for (;;) {
+            std::unique_lock<std::mutex> hold(lock);
+            changed.wait(hold, [&] { return tail < head || closing; });
+            if (tail == head) return;
+            int slot = static_cast<int>(tail % slots);
+            std::size_t n = count[slot];
+            hold.unlock();
+            for (int c = 0; c < 2; ++c) {
+                std::int16_t* piece = peaks[c]->samples + history;
+                for (std::size_t i = 0; i < n; ++i) piece[i] = frames[slot][2 * i + c];
+                peaks[c]->add(n);
+            }
+            hold.lock();
+            ++tail;
+            changed.notify_all();
+        }
+    }
+    void put(const std::int16_t* f, std::size_t n) {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return head - tail < slots; });
+        int slot = static_cast<int>(head % slots);
+        hold.unlock();
+        std::memcpy(frames[slot], f, 2 * n * sizeof *f);
+        count[slot] = n;
+        hold.lock();
+        ++head;
+        changed.notify_all();
+    }
+    void finish() {
+        if (!thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            closing = true;
+        }
+        changed.notify_all();
+        thread.join();
+    }
+};
+
 LoudnessMeter::LoudnessMeter(unsigned measures, bool bounded) : measures_(measures) {
     if (ebur128_state* st = ebur128_init(2, 44100, meter_mode(measures, bounded))) state_ = new State{st};
-    if (measures & measure_true_peak)
-        for (Peak*& p : peak_) {
-            p = new Peak;
-            p->st = ebur128_init(1, 44100, EBUR128_MODE_TRUE_PEAK);
-        }
+    if (!(measures & measure_true_peak)) return;
+    for (Peak*& p : peak_) {
+        p = new Peak;
+        p->st = ebur128_init(1, 44100, EBUR128_MODE_TRUE_PEAK);
+    }
+    if (!ok()) return;
+    worker_ = new Worker;
+    try {
+        worker_->thread = std::thread([this] { worker_->run(peak_); });
+    } catch (const std::system_error&) {
+        delete worker_;   // measured on this thread then
+        worker_ = nullptr;
+    }
 }
 
 LoudnessMeter::~LoudnessMeter() {
+    if (worker_) worker_->finish();
+    delete worker_;
     if (state_) ebur128_destroy(&state_->st);
     delete state_;
     for (Peak* p : peak_) {
@@ -138,8 +205,9 @@ void LoudnessMeter::add(const std::int16_t* frames, std::size_t count) {
     DenormalsOff quick;
     while (count > 0) {
         std::size_t n = count < max_piece ? count : max_piece;
+        if (worker_) worker_->put(frames, n);
         ebur128_add_frames_short(state_->st, frames, n);
-        for (int c = 0; c < 2; ++c) {
+        for (int c = 0; c < 2 && !worker_; ++c) {
             if (!peak_[c]) continue;
             std::int16_t* piece = peak_[c]->samples + history;
             for (std::size_t i = 0; i < n; ++i) piece[i] = frames[2 * i + c];
@@ -150,9 +218,14 @@ void LoudnessMeter::add(const std::int16_t* frames, std::size_t count) {
     }
 }
 
-Loudness LoudnessMeter::result() const {
+Loudness LoudnessMeter::result() {
     Loudness r;
     if (!ok()) return r;
+    if (worker_) {
+        worker_->finish();   // every piece measured
+        delete worker_;
+        worker_ = nullptr;
+    }
     ebur128_state* st = state_->st;
     if (measures_ & measure_integrated) {
         double v;

@@ -40,7 +40,8 @@ struct Loudness {
 // render repeats itself, so each channel's peak is measured on its own, and
 // a piece that repeats one seen before with the same samples before it
 // (which fill the interpolation filter) is not measured again: it has the
-// same peak. The result is the same as measuring everything.
+// same peak. The result is the same as measuring everything. The peaks are
+// measured on a second thread.
 class LoudnessMeter {
 public:
     explicit LoudnessMeter(unsigned measures, bool bounded = false);
@@ -52,15 +53,18 @@ public:
     bool ok() const;
     // One piece: up to a tenth of a second, as the renderer's blocks are.
     void add(const std::int16_t* frames, std::size_t count);
-    Loudness result() const;
+    // The measures of everything added; no more may be added after.
+    Loudness result();
 
     static constexpr std::size_t max_piece = 4410;
 
 private:
     struct State;   // libebur128's, whose type has no name to declare
     struct Peak;
+    struct Worker;
     State* state_ = nullptr;
     Peak* peak_[2] = {};
+    Worker* worker_ = nullptr;
     unsigned measures_;
 };
 

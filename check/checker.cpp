@@ -70,7 +70,7 @@ void Checker::run(std::FILE* in) {
 
 // A timed command, as the interpreter is about to play it: the
 // renderer's length, its wraps and its noise. Its blocks are not wanted.
-bool Checker::segment(const render::RenderState&, const render::Segment& g) {
+bool Checker::segment(render::RenderState&, const render::Segment& g) {
     if (exact_mode_wraps(settings_.harmonics, g.volume, noise())) blame_wrap(g.volume);
     const std::string seconds = std::to_string(g.seconds());
     switch (g.command) {

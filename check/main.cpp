@@ -12,6 +12,7 @@
 
 #include "checker.h"
 #include "output_file.h"
+#include "loudness_estimate.h"
 #include "sequence.h"
 
 #ifndef AMBRISE_VERSION
@@ -152,6 +153,8 @@ int main(int argc, char** argv) {
                             noise, seq::listen_mode_name(s.mode));
             };
         check::Report r = check::check_sequence(in, options);
+        check::LoudnessEstimate loudness;
+        if (r.complete()) loudness = check::estimate_loudness(in, r.renderer_seconds, max_shown);
         if (!is_stdin) std::fclose(in);
         if (r.read_error) {
             std::fprintf(stderr, "%s: cannot read: %s\n", path, std::strerror(r.read_error));
@@ -181,11 +184,16 @@ int main(int argc, char** argv) {
             status = 2;
             continue;
         }
-        if (r.warnings > 0 && status == 0) status = 1;
+        for (const auto& d : loudness.diagnostics)
+            std::printf("%s:%ld:%ld: warning: %s\n", path, d.line, d.column, d.message.c_str());
+        if (loudness.warnings > loudness.diagnostics.size())
+            std::printf("%s: %zu more saturating lines not shown\n", path,
+                        loudness.warnings - loudness.diagnostics.size());
+        if ((r.warnings > 0 || loudness.warnings > 0) && status == 0) status = 1;
         if (r.warnings > limit) std::printf("%s: %zu more warnings not shown\n", path, r.warnings - limit);
-        std::printf("%s: renderer %s, player about %s, beat %g to %g Hz\n", path,
+        std::printf("%s: renderer %s, player about %s, beat %g to %g Hz%s\n", path,
                     seq::clock_text(r.renderer_seconds).c_str(), seq::clock_text(r.player_seconds).c_str(),
-                    r.beat_min, r.beat_max);
+                    r.beat_min, r.beat_max, check::loudness_summary(loudness).c_str());
         if (plot) {
             std::fflush(stdout);
             if (!write_plot(plot, check::plot_svg(r, path), inputs)) {

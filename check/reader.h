@@ -74,7 +74,7 @@ private:
 
     // A timed command, as the interpreter is about to play it: the
     // renderer's length, its wraps and its noise. Its blocks are not wanted.
-    bool segment(const render::RenderState&, const render::Segment& g) override;
+    bool segment(render::RenderState&, const render::Segment& g) override;
     void blocks(render::RenderState&, std::int64_t, double, double) override {}
 
     void step(const render::Segment& g, const std::string& command, double beat_to, double volume_to);

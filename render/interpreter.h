@@ -47,7 +47,7 @@ public:
     // A timed command is about to be played. A sink that wants its blocks
     // returns true; one that needs only the description (a counter) returns
     // false, and the settings move to where the command leaves them at once.
-    virtual bool segment(const RenderState&, const Segment&) { return true; }
+    virtual bool segment(RenderState&, const Segment&) { return true; }
     // count blocks (count > 0) with the state's harmonics and volume.
     virtual void blocks(RenderState& state, std::int64_t count, double base, double beat) = 0;
     // True once the sink wants no more blocks (a failed write, an
@@ -59,7 +59,7 @@ public:
 // exact length before its header is written.
 class BlockCounter : public BlockSink {
 public:
-    bool segment(const RenderState&, const Segment& s) override {
+    bool segment(RenderState&, const Segment& s) override {
         total = s.blocks > INT64_MAX - total ? INT64_MAX : total + s.blocks;
         return false;
     }

@@ -17,6 +17,7 @@
 
 #include "interpreter.h"
 #include "kernels/kernel.h"
+#include "loudness_run.h"
 #include "output.h"
 #include "output_file.h"
 #include "sequence.h"
@@ -51,7 +52,8 @@ void usage(const char* name) {
 }
 
 void help(const char* name) {
-    std::printf("%s [--clean] [--format=NAME] [--] <sequence> <output>\n"
+    std::printf("%s [--clean] [--loudness=LUFS] [--format=NAME] [--] <sequence> <output>\n"
+                "%s --measure <sequence>\n"
                 "Renders an Ambrise sequence file into a 44.1 kHz 16-bit stereo sound file.\n"
                 "For listening, render with --clean, into FLAC to keep it small and exact:\n"
                 "  %s --clean relaxation.seq relaxation.flac\n"
@@ -59,13 +61,16 @@ void help(const char* name) {
                 "  --clean          samples without the midpoint, saturated instead of wrapped:\n"
                 "                   no DC offset and no crackle at any volume (without it, the\n"
                 "                   historic arithmetic, byte for byte)\n"
+                "  --loudness=LUFS  scale the clean render by one gain to that integrated\n"
+                "                   loudness (-40 to -5), the true peak kept at -1 dBTP at most\n"
+                "  --measure        print the clean render's loudness, range and peaks only\n"
                 "  --format=NAME    wav, flac, ogg, opus or mp3; otherwise by the output's\n"
                 "                   extension, wav for any other\n"
                 "  --help           this text\n"
                 "  --version        the program's version\n"
                 "  --               the end of the options\n"
                 "A path - is standard input (sequence) or standard output (output).\n",
-                name, name);
+                name, name, name);
 }
 
 // The sequence, readable twice: a regular file is rewound, anything else
@@ -146,14 +151,18 @@ public:
     // A slide's work ahead is planned from its description: its seconds,
     // as far as the length the header was given. A run of blocks plans
     // its own as it comes.
-    bool segment(const RenderState& state, const Segment& s) override {
+    bool segment(RenderState& state, const Segment& s) override {
         if (s.command != seq::Command::Slide || stopped()) return true;
         std::int64_t left = (total_ - done_ + blocks_per_second - 1) / blocks_per_second;
         std::int64_t seconds = std::min(s.seconds(), left);
-        if (seconds > 1) expect_slide(state, seconds, s.base, s.beat, s.beat_step);
+        if (seconds > 1) {
+            ScaledVolume scaled(state, gain_);
+            expect_slide(state, seconds, s.base, s.beat, s.beat_step);
+        }
         return true;
     }
     void blocks(RenderState& state, std::int64_t count, double base, double beat) override {
+        ScaledVolume scaled(state, gain_);
         if (count > total_ - done_) count = total_ - done_;
         if (count > 1 && !stopped()) expect_blocks(state, count, base, beat);
         while (count > 0 && !stopped()) {
@@ -170,6 +179,8 @@ public:
         if (progress_ && shown_) std::fputs("\r\033[K", stderr);
     }
     std::int64_t done() const { return done_; }
+    // The --loudness gain, on the volume of every block.
+    void set_gain(double gain) { gain_ = gain; }
 
 private:
     void show() {
@@ -195,6 +206,7 @@ private:
     std::int64_t total_;
     std::int64_t done_ = 0;
     bool progress_;
+    double gain_ = 1.0;
     bool shown_ = false;
     std::chrono::steady_clock::time_point started_, last_;
 };
@@ -255,6 +267,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool clean = false;
+    bool measure = false;
+    double loudness = 0.0;
+    bool loudness_given = false;
     bool format_given = false;
     Format format = Format::wav;
     int arg = 1;
@@ -275,6 +290,15 @@ int main(int argc, char** argv) {
         }
         if (a == "--clean") {
             clean = true;
+        } else if (a == "--measure") {
+            measure = true;
+        } else if (a == "--loudness" || a.substr(0, 11) == "--loudness=") {
+            const char* value = a.size() > 10 ? argv[arg] + 11 : arg + 1 < argc ? argv[++arg] : "";
+            if (!read_loudness_target(value, loudness)) {
+                std::fprintf(stderr, "ERROR: --loudness takes a target from -40 to -5 LUFS, not '%s'\n", value);
+                return status_usage;
+            }
+            loudness_given = clean = true;   // the default rule's bytes are fixed
         } else if (a.substr(0, 9) == "--format=") {
             if (!format_for_name(a.substr(9), format)) {
                 std::fprintf(stderr, "ERROR: unknown format %s (wav, flac, ogg, opus, mp3)\n", argv[arg] + 9);
@@ -286,12 +310,12 @@ int main(int argc, char** argv) {
             return status_usage;
         }
     }
-    if (argc - arg < 2) {
+    if (argc - arg < (measure ? 1 : 2)) {
         usage(name);
         return status_usage;
     }
     const char* sequence_path = argv[arg];
-    const char* output_path = argv[arg + 1];
+    const char* output_path = measure ? "-" : argv[arg + 1];
     bool to_stdout = std::strcmp(output_path, "-") == 0;
     if (!format_given && !to_stdout) format = format_for_path(output_path);
     int streams = open_standard_streams();
@@ -333,12 +357,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ERROR: cannot open %s for reading\n", sequence_path);
         return status_read;
     }
+    if (measure) {
+        print_measurement(input.pass(), render_state, counter.total);
+        return input.read_error() ? status_read : 0;
+    }
 
     std::string message;
     if (!format_supported(format, message)) {
         std::fprintf(stderr, "ERROR: cannot write %s: %s\n", output_path, message.c_str());
         return status_write_open;
     }
+
+    // Measured before the output is touched: nothing is written until the
+    // gain is known, and an interruption leaves an old file as it was.
+    double gain = loudness_given ? loudness_pass(input.pass(), render_state, loudness, counter.total) : 1.0;
 
     // A file is written anew beside the target and renamed over it at the
     // end, so that a failed render leaves what was there; standard output
@@ -372,6 +404,7 @@ int main(int argc, char** argv) {
 
     render_state.mode = clean ? SampleMode::clean : SampleMode::exact;
     RenderSink sink(*out, counter.total, isatty(STDERR_FILENO) == 1);
+    sink.set_gain(gain);
     if (std::FILE* in = input.pass()) run_sequence(in, render_state, sink);
     sink.finish();
     bool ok = out->finish();

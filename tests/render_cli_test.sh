@@ -16,7 +16,8 @@ check "usage with one argument" [ "$status" = 255 -a "$out" = "$usage" ]
 check "no file created by usage" [ "$(ls)" = "$(printf 'err.txt\none.seq\nout.txt')" ]
 # --help leads with the clean path for listening.
 run --help
-check "--help: the clean path first" [ "$status" = 0 -a "$(head -n1 out.txt)" = "$bin [--clean] [--format=NAME] [--] <sequence> <output>" ]
+check "--help: the clean path first" [ "$status" = 0 -a "$(head -n1 out.txt)" = "$bin [--clean] [--loudness=LUFS] [--format=NAME] [--] <sequence> <output>" ]
+check "--help: the measuring form" [ "$(sed -n 2p out.txt)" = "$bin --measure <sequence>" ]
 check "--help: an example with --clean" grep -q -- '--clean relaxation.seq relaxation.flac' out.txt
 
 # A missing sequence: reading error, output untouched.

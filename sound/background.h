@@ -71,7 +71,7 @@ public:
     const LoopedFile& file() const { return *file_; }
 
     // The next `count` frames at the output rate, interleaved left and right,
-    // at the file's own level.
+    // at the file's own level and within full scale (-1 to 1).
     void read(float* out, std::size_t count);
 
 private:

@@ -1,5 +1,5 @@
 // Fuzz target for background files: any bytes either fail to open with a
-// message or play, looped and resampled, as finite samples within range.
+// message or play, looped and resampled, as finite samples within full scale.
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int i = 0; i < 4; ++i) {
             source->read(out.data(), 4096);
             for (float x : out)
-                if (!std::isfinite(x) || std::abs(x) > 2.0f) __builtin_trap();
+                if (!std::isfinite(x) || std::abs(x) > 1.0f) __builtin_trap();
         }
     }
     return 0;

@@ -8,7 +8,7 @@ PKG_BUILD  ?= build-package
 JOBS       ?= $(shell nproc)
 EXAMPLE    ?= examples/relaxation.seq
 PROGRAMS   := ambrise ambrise-render ambrise-check
-FUZZERS    := sequence_fuzz stepper_fuzz mpris_fuzz
+FUZZERS    := sequence_fuzz stepper_fuzz mpris_fuzz background_word_fuzz background_source_fuzz
 
 # New build trees use Ninja: a build with nothing to do takes milliseconds.
 export CMAKE_GENERATOR ?= Ninja

@@ -142,6 +142,7 @@ void Checker::line_command(const seq::Line& l, const render::LineEffect& effect)
     std::int64_t& player_time = report_.player_seconds;
     switch (l.command) {
         case Command::None:
+        case Command::Background:   // read by the background sound, not played yet
             unrecognised(l);
             ++player_time;
             return;

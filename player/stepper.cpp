@@ -117,6 +117,7 @@ bool execute(const seq::Line& line) {
             return true;
         }
         case seq::Command::None:
+        case seq::Command::Background:   // not played yet
             return false;
     }
     return false;

@@ -90,6 +90,7 @@ LineEffect apply_line(const seq::Line& line, RenderState& s, Segment& segment) {
             return {false, true};
         case Command::Pause:   // the player's alone
         case Command::None:
+        case Command::Background:   // read by the background sound, not played yet
             break;
     }
     return {};

@@ -38,6 +38,7 @@ constexpr Word words[] = {
     {"BASE", Command::Base},   {"HARMONICS", Command::Harmonics}, {"SLIDE", Command::Slide},
     {"HOLD", Command::Hold},   {"PAUSE", Command::Pause},         {"EXIT", Command::Exit},
     {"END", Command::End},     {"NOISE", Command::Noise},         {"MODE", Command::Mode},
+    {"BACKGROUND", Command::Background},
 };
 
 bool is_c_space(char c) {

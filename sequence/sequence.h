@@ -25,7 +25,7 @@ struct LineBuffer {
 // file (or on a read error) when nothing was read.
 bool read_line(std::FILE* in, LineBuffer& line);
 
-enum class Command { None, Set, Volume, Fade, Base, Harmonics, Slide, Hold, Pause, Exit, End, Noise, Mode };
+enum class Command { None, Set, Volume, Fade, Base, Harmonics, Slide, Hold, Pause, Exit, End, Noise, Mode, Background };
 
 // The command word for a token, compared exactly, letter case included.
 Command command_for(std::string_view word);

@@ -2,8 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "interpreter.h"
+#include "synth.h"
 #include "writer.h"
 
 struct MemorySink : render::FrameSink {
@@ -22,3 +26,25 @@ struct MemorySink : render::FrameSink {
         return static_cast<std::int16_t>(bytes[i] | bytes[i + 1] << 8);
     }
 };
+
+// Renders the blocks the interpreter hands it into memory.
+struct MemoryBlocks : render::BlockSink {
+    MemorySink out;
+    void blocks(render::RenderState& s, std::int64_t count, double base, double beat) override {
+        render::render_blocks(s, count, out, base, beat);
+    }
+};
+
+// Runs a sequence's text in the given mode and returns its frames.
+inline MemorySink render_text(const std::string& text, render::SampleMode mode = render::SampleMode::clean) {
+    render::build_sine_table();
+    std::FILE* f = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::rewind(f);
+    render::RenderState s;
+    s.mode = mode;
+    MemoryBlocks sink;
+    render::run_sequence(f, s, sink);
+    std::fclose(f);
+    return sink.out;
+}

@@ -18,26 +18,6 @@ using namespace render;
 
 namespace {
 
-struct Blocks : BlockSink {
-    MemorySink out;
-    void blocks(RenderState& s, std::int64_t count, double base, double beat) override {
-        render_blocks(s, count, out, base, beat);
-    }
-};
-
-MemorySink render_text(const std::string& text, SampleMode mode) {
-    build_sine_table();
-    std::FILE* f = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::rewind(f);
-    RenderState s;
-    s.mode = mode;
-    Blocks sink;
-    run_sequence(f, s, sink);
-    std::fclose(f);
-    return sink.out;
-}
-
 // The largest first (order 1) or second (order 2) difference of both
 // channels over frames [from, to).
 int largest(const MemorySink& m, std::size_t from, std::size_t to, int order) {

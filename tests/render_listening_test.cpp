@@ -16,27 +16,6 @@ using namespace render;
 
 namespace {
 
-struct Blocks : BlockSink {
-    MemorySink out;
-    void blocks(RenderState& s, std::int64_t count, double base, double beat) override {
-        render_blocks(s, count, out, base, beat);
-    }
-};
-
-// Runs a sequence in the given mode and returns its frames.
-MemorySink render_text(const std::string& text, SampleMode mode = SampleMode::clean) {
-    build_sine_table();
-    std::FILE* f = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::rewind(f);
-    RenderState s;
-    s.mode = mode;
-    Blocks sink;
-    run_sequence(f, s, sink);
-    std::fclose(f);
-    return sink.out;
-}
-
 std::vector<double> channel(const MemorySink& m, int c) {
     std::vector<double> x(m.frames());
     for (std::size_t i = 0; i < x.size(); ++i) x[i] = m.word(i, c);

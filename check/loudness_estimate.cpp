@@ -24,6 +24,9 @@ public:
 
     void blocks(RenderState& state, std::int64_t count, double base, double beat) override {
         std::int64_t before = meter_.full_scale_samples();
+        // The clean rule glides from the block before's volume: the loudest
+        // volume these blocks play is the larger of the two.
+        double loudest = state.rendered && state.rendered_volume > state.volume ? state.rendered_volume : state.volume;
         if (every_ == 1) {
             meter_.blocks(state, count, base, beat);
         } else {
@@ -42,7 +45,8 @@ public:
             }
         }
         done_ += count;
-        if (meter_.full_scale_samples() > before) saturated(state, meter_.full_scale_samples() - before);
+        if (meter_.full_scale_samples() > before)
+            saturated(state, loudest, meter_.full_scale_samples() - before);
     }
     bool segment(RenderState& state, const render::Segment& s) override { return every_ != 1 || meter_.segment(state, s); }
 
@@ -57,14 +61,14 @@ public:
     sound::Loudness result() const { return meter_.result(); }
 
 private:
-    void saturated(const RenderState& state, std::int64_t samples) {
+    void saturated(const RenderState& state, double volume, std::int64_t samples) {
         off_t end = ftello(in_);
         if (!saturations.empty() && saturations.back().end == end) {
             saturations.back().samples += samples;
             return;
         }
         ++lines;
-        if (saturations.size() < limit_) saturations.push_back({end, samples, state.volume, state.harmonics});
+        if (saturations.size() < limit_) saturations.push_back({end, samples, volume, state.harmonics});
     }
 
     std::FILE* in_;

@@ -22,8 +22,10 @@ stop_player
 echo "runs of the captured stream (state, start s, length s):"
 cat "$work/runs"
 # Silence before the first line counts as monaural: the runs from the
-# first binaural one.
-sed -n '/^binaural/,$p' "$work/runs" | awk '{print $1}' | head -n5 | paste -sd' ' >"$work/order"
+# first binaural one. A change glides over 10 ms, so the tenth of a second
+# that holds it may class as either side: runs of one tenth are passed over.
+sed -n '/^binaural/,$p' "$work/runs" | awk '$3 >= 0.15 && $1 != last {print $1; last = $1}' | head -n5 |
+    paste -sd' ' >"$work/order"
 check "binaural, monaural, noise, monaural, binaural in that order ($(cat "$work/order"))" \
     [ "$(cat "$work/order")" = "binaural monaural noise monaural binaural" ]
 # Each of the middle runs lasts its hold of 2 s of sound, plus the tick or

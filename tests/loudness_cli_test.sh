@@ -123,13 +123,16 @@ for name in $sampled; do
 done
 "$check_bin" --timeline "$examples/focus.seq" >out.txt
 check "estimate with --timeline" grep -q ', clean render about −[0-9.]* LUFS$' out.txt
-printf 'HARMONICS 6\nVOLUME 100\nHOLD 2\nVOLUME 40\nHOLD 3\n   FADE 100 2\nVOLUME 0\nHOLD 1\n' >sat.seq
+# The clean rule glides from one block's volume to the next, so each loud
+# stretch ends in a fade, whose own line the first blocks are blamed on.
+printf 'HARMONICS 6\nVOLUME 100\nHOLD 2\nFADE 40 1\nHOLD 3\n   FADE 100 2\nFADE 0 1\n' >sat.seq
 "$check_bin" sat.seq >out.txt
 status=$?
 check "saturation: warnings status" [ "$status" = 1 ]
 check "saturation at the HOLD" grep -q '^sat.seq:3:1: warning: the clean render (--clean, --loudness) saturates here: [0-9]* samples at full scale, volume 100 with 6 partials$' out.txt
 check "saturation at the FADE's command" grep -q '^sat.seq:6:4: warning: the clean render .* saturates here' out.txt
-check "no saturation at volume 40" [ "$(grep -c 'saturates here' out.txt)" = 2 ]
+check "the fade down from saturation" grep -q '^sat.seq:4:1: warning: the clean render .* saturates here: [0-9]* samples at full scale, volume 100 with 6 partials$' out.txt
+check "no saturation at volume 40" [ -z "$(grep '^sat.seq:5:' out.txt)" ]
 check "silent summary" grep -q '^sat.seq: renderer 00:00:08, .*, clean render about −[0-9.]* LUFS$' out.txt
 "$check_bin" silent.seq >out.txt
 check "silent render in the checker" grep -q ', clean render silent$' out.txt

@@ -133,10 +133,10 @@ check "saturation at the HOLD" grep -q '^sat.seq:3:1: warning: the clean render 
 check "saturation at the FADE's command" grep -q '^sat.seq:6:4: warning: the clean render .* saturates here' out.txt
 check "the fade down from saturation" grep -q '^sat.seq:4:1: warning: the clean render .* saturates here: [0-9]* samples at full scale, volume 100 with 6 partials$' out.txt
 check "no saturation at volume 40" [ -z "$(grep '^sat.seq:5:' out.txt)" ]
-check "silent summary" grep -q '^sat.seq: renderer 00:00:08, .*, clean render about −[0-9.]* LUFS$' out.txt
+check "silent summary" grep -q '^sat.seq: renderer 00:00:09, .*, clean render about −[0-9.]* LUFS$' out.txt
 "$check_bin" silent.seq >out.txt
 check "silent render in the checker" grep -q ', clean render silent$' out.txt
 cat sat.seq | "$check_bin" /dev/stdin >out.txt
-check "a pipe: checked, no estimate" grep -q '^/dev/stdin: renderer 00:00:08, .* Hz$' out.txt
+check "a pipe: checked, no estimate" grep -q '^/dev/stdin: renderer 00:00:09, .* Hz$' out.txt
 
 finish

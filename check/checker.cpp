@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "background_mix.h"
 #include "reader.h"
 #include "text.h"
 #include "wraps.h"
@@ -47,8 +48,9 @@ void Checker::run(std::FILE* in) {
             }
         } else {
             render::Segment segment;
-            render::LineEffect effect = render::apply_line(parsed, settings_, segment);
+            render::LineEffect effect = render::apply_line(buffer, parsed, settings_, segment);
             line_command(parsed, effect);
+            if (effect.background) background_line(parsed, effect);
             ended = effect.ends;
             segment.line = at_.line;
             if (parsed.tokens.count > 0) segment.column = column(parsed, 0);
@@ -66,6 +68,30 @@ void Checker::run(std::FILE* in) {
                      [](const Diagnostic& a, const Diagnostic& b) {
                          return a.line != b.line ? a.line < b.line : a.column < b.column;
                      });
+}
+
+void Checker::background_line(const seq::Line& l, const render::LineEffect& effect) {
+    if (!effect.fault.empty()) {
+        error(column(l, 0), effect.fault);
+        return;
+    }
+    const render::BackgroundSetting& b = settings_.background;
+    if (!b.on) {
+        if (options_.on_background) options_.on_background(report_.renderer_seconds, "BACKGROUND OFF");
+        return;
+    }
+    auto found = opened_.find(b.path);
+    if (found == opened_.end()) {
+        std::string message;
+        auto source = sound::BackgroundSource::open_file(b.path, render::background_rate, message);
+        Opened o = source ? Opened{true, sound::describe(source->info())} : Opened{false, message};
+        found = opened_.emplace(b.path, std::move(o)).first;
+    }
+    if (!found->second.ok)
+        error(column(l, 2), "cannot play background " + found->second.text);
+    else if (options_.on_background)
+        options_.on_background(report_.renderer_seconds,
+                               "BACKGROUND " + number_text(b.level) + " " + b.path + ": " + found->second.text);
 }
 
 // A timed command, as the interpreter is about to play it: the

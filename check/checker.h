@@ -16,6 +16,7 @@ struct Diagnostic {
     long line;       // physical line, from 1
     long column;     // from 1
     std::string message;
+    bool error = false;   // the line cannot be played as written (a background file)
 };
 
 // One timed step as the renderer runs it. Past Options::max_steps,
@@ -44,11 +45,18 @@ struct Options {
     std::size_t binary_warnings = 20;
     // Sees every timed step as it is found (the timeline).
     std::function<void(const Step&)> on_step;
+    // What background paths resolve against: the sequence's directory (""
+    // for the working directory) and the home directory.
+    std::string directory, home;
+    // Sees every BACKGROUND line that sets a file that opens, or OFF, with
+    // the second it starts at: "BACKGROUND 50 rain.flac: FLAC, 48000 Hz, ...".
+    std::function<void(std::int64_t start, const std::string& text)> on_background;
 };
 
 struct Report {
     std::vector<Diagnostic> diagnostics;   // the first max_diagnostics, by line
     std::size_t warnings = 0;               // all of them
+    std::size_t errors = 0;                 // of the diagnostics, all those that are errors
     std::vector<Step> steps;
     std::int64_t renderer_seconds = 0;
     std::int64_t player_seconds = 0;

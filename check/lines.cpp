@@ -142,10 +142,20 @@ void Checker::line_command(const seq::Line& l, const render::LineEffect& effect)
     std::int64_t& player_time = report_.player_seconds;
     switch (l.command) {
         case Command::None:
-        case Command::Background:   // read by the background sound, not played yet
             unrecognised(l);
             ++player_time;
             return;
+        case Command::Background: {
+            // Its faults and its file are told by background_line.
+            std::string_view level = l.tokens.arg(0);
+            if (effect.changed && level != "OFF") {
+                double v = number(l, 0, "background level", false);
+                if (v < 0 || v > 100)
+                    warn(column(l, 1), "background level " + number_text(v) + " is limited to 0 to 100");
+            }
+            ++player_time;
+            return;
+        }
         case Command::Set: {
             double v = number(l, 0, "beat");
             extra_tokens(l, 1);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "background_word.h"
 #include "checker.h"
 #include "output_file.h"
 #include "loudness_estimate.h"
@@ -43,7 +44,8 @@ void help(const char* name) {
                "  --version       show the version and exit\n"
                "\n"
                "Exit status: 0 nothing to report, 1 warnings, 2 a file could not be read or was\n"
-               "refused, the plot could not be written, or the command line is wrong.\n",
+               "refused, a background sound file cannot be played, the plot could not be\n"
+               "written, or the command line is wrong.\n",
                stdout);
 }
 
@@ -141,6 +143,8 @@ int main(int argc, char** argv) {
         }
         check::Options options;
         options.max_diagnostics = max_shown;
+        options.directory = seq::sequence_directory(is_stdin ? "" : path);
+        if (const char* home = std::getenv("HOME")) options.home = home;
         if (timeline)
             options.on_step = [](const check::Step& s) {
                 char noise[48];
@@ -151,6 +155,10 @@ int main(int argc, char** argv) {
                 std::printf("%s  %-16s beat %6.2f  base %6.1f  volume %5.1f  noise %-9s  mode %s\n",
                             seq::clock_text(s.start).c_str(), s.command.c_str(), s.beat_from, s.base, s.volume_from,
                             noise, seq::listen_mode_name(s.mode));
+            };
+        if (timeline)
+            options.on_background = [](std::int64_t start, const std::string& text) {
+                std::printf("%s  %s\n", seq::clock_text(start).c_str(), text.c_str());
             };
         check::Report r = check::check_sequence(in, options);
         check::LoudnessEstimate loudness;
@@ -175,8 +183,10 @@ int main(int argc, char** argv) {
         std::size_t shown = 0;
         for (const auto& d : r.diagnostics) {
             if (shown++ == limit) break;
-            std::printf("%s:%ld:%ld: warning: %s\n", path, d.line, d.column, d.message.c_str());
+            std::printf("%s:%ld:%ld: %s: %s\n", path, d.line, d.column, d.error ? "error" : "warning",
+                        d.message.c_str());
         }
+        if (r.errors > 0) status = 2;
         if (r.not_text) {
             std::fflush(stdout);
             std::fprintf(stderr, "%s: not a sequence file? stopped after %zu warnings\n", path,

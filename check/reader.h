@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ public:
     Checker(Report& r, const Options& o) : report_(r), options_(o) {
         report_.beat_min = report_.beat_max = settings_.beat_hz;
         report_.volume_min = report_.volume_max = settings_.volume;
+        settings_.directory = o.directory;
+        settings_.home = o.home;
     }
 
     void run(std::FILE* in);
@@ -41,6 +44,16 @@ private:
         ++report_.warnings;
         if (report_.diagnostics.size() < options_.max_diagnostics) report_.diagnostics.push_back({line, col, message});
     }
+    void error(long col, const std::string& message) {
+        ++report_.errors;
+        if (report_.diagnostics.size() < options_.max_diagnostics)
+            report_.diagnostics.push_back({at_.line, col, message, true});
+    }
+
+    // A BACKGROUND line as the interpreter applied it: a refusal or a file
+    // that cannot be played is an error; a good file is opened once and
+    // described on the timeline.
+    void background_line(const seq::Line& l, const render::LineEffect& effect);
 
     void beat_seen(double b) {
         report_.beat_min = std::min(report_.beat_min, b);
@@ -123,6 +136,12 @@ private:
     bool nul_ = false;                // the piece holds a NUL byte
     bool pulses_warned_ = false;
     Cause volume_cause_, harmonics_cause_, noise_cause_;
+    // Each background file opened: its description, or why it cannot play.
+    struct Opened {
+        bool ok;
+        std::string text;
+    };
+    std::map<std::string, Opened> opened_;
     std::uint64_t order_ = 0;
 };
 

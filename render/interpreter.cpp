@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "background_word.h"
 #include "listening.h"
 
 namespace render {
@@ -13,6 +14,13 @@ bool finite(double v) { return std::isfinite(v); }
 // Past this many steps a sum is not added up.
 constexpr std::int64_t most_additions = 10'000'000;
 
+LineEffect effect_of(bool changed, bool ends = false) {
+    LineEffect e;
+    e.changed = changed;
+    e.ends = ends;
+    return e;
+}
+
 }  // namespace
 
 double stepped(double from, double step, std::int64_t times) {
@@ -23,7 +31,7 @@ double stepped(double from, double step, std::int64_t times) {
 
 double Segment::last_volume() const { return blocks > 0 ? stepped(volume, volume_step, blocks - 1) : volume; }
 
-LineEffect apply_line(const seq::Line& line, RenderState& s, Segment& segment) {
+LineEffect apply_line(const seq::LineBuffer& raw, const seq::Line& line, RenderState& s, Segment& segment) {
     using seq::Command;
     segment = Segment{};
     auto timed = [&](Command c, std::int64_t blocks) {
@@ -38,30 +46,30 @@ LineEffect apply_line(const seq::Line& line, RenderState& s, Segment& segment) {
             double v = line.number(0);
             if (!finite(v)) break;
             s.volume = v > 100.0 ? 100.0 : v < 0.0 ? 0.0 : v;
-            return {true, false};
+            return effect_of(true);
         }
         case Command::Base: {
             double f = line.number(0);
             if (!finite(f)) break;
             s.base_hz = f;
-            return {true, false};
+            return effect_of(true);
         }
         case Command::Set: {
             double f = line.number(0);
             if (!finite(f)) break;
             s.beat_hz = f;
-            return {true, false};
+            return effect_of(true);
         }
         case Command::Harmonics: {
             int n = line.count(0);
             if (n > max_harmonics) break;
             s.harmonics = n;
-            return {true, false};
+            return effect_of(true);
         }
         case Command::Noise:
-            return {seq::read_noise(line, s.listening.colour, s.listening.level), false};
+            return effect_of(seq::read_noise(line, s.listening.colour, s.listening.level));
         case Command::Mode:
-            return {seq::read_mode(line, s.listening.mode), false};
+            return effect_of(seq::read_mode(line, s.listening.mode));
         case Command::Fade: {
             double target = line.number(0);
             std::int64_t seconds = line.count(1);
@@ -87,10 +95,21 @@ LineEffect apply_line(const seq::Line& line, RenderState& s, Segment& segment) {
         }
         case Command::Exit:
         case Command::End:
-            return {false, true};
+            return effect_of(false, true);
+        case Command::Background: {
+            LineEffect effect;
+            effect.background = true;
+            seq::BackgroundWord word;
+            if (!seq::read_background(raw, line, s.directory, s.home, word, effect.fault)) return effect;
+            s.background.on = !word.off;
+            s.background.level = word.level;
+            s.background.path = std::move(word.path);
+            ++s.background.changes;
+            effect.changed = true;
+            return effect;
+        }
         case Command::Pause:   // the player's alone
         case Command::None:
-        case Command::Background:   // read by the background sound, not played yet
             break;
     }
     return {};
@@ -120,11 +139,19 @@ void run_sequence(std::FILE* in, RenderState& s, BlockSink& sink) {
     while (seq::read_line(in, buffer)) {
         seq::Line line = seq::parse_line(buffer);
         Segment segment;
-        LineEffect effect = apply_line(line, s, segment);
+        LineEffect effect = apply_line(buffer, line, s, segment);
         if (effect.ends) return;
         segment.line = at.line;
         segment.column = line.tokens.count > 0 ? at.column(line, 0) : 0;
         at.pass(buffer);
+        if (effect.background) {
+            if (effect.fault.empty()) {
+                s.background.line = segment.line;
+                s.background.column = segment.column;
+            }
+            sink.background(s, effect.fault, segment.line, segment.column);
+            if (sink.stopped()) return;
+        }
         if (!play_segment(segment, s, sink)) return;
     }
 }

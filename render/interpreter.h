@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "sequence.h"
 #include "synth.h"
@@ -53,6 +54,12 @@ public:
     // True once the sink wants no more blocks (a failed write, an
     // interruption): the interpreter then returns at once.
     virtual bool stopped() const { return false; }
+    // A BACKGROUND line was read, between the blocks before it and after it:
+    // the state's background is set already, unless the line was refused
+    // (fault). line and column are where its word stands.
+    virtual void background(RenderState&, const std::string& fault, long line, long column) {
+        (void)fault, (void)line, (void)column;
+    }
 };
 
 // Counts blocks without making sound: the dry pass that finds a render's
@@ -71,12 +78,15 @@ public:
 struct LineEffect {
     bool changed = false;   // it set a setting (VOLUME, BASE, SET, HARMONICS, NOISE, MODE)
     bool ends = false;      // END or EXIT: nothing after it is read
+    bool background = false;   // a BACKGROUND line, set or refused
+    std::string fault;         // why a BACKGROUND line was refused
 };
 
 // The meaning of one line: applied to the settings, a timed command
 // described in segment (its position left to the caller). Values that are
 // not finite change nothing; negative lengths play nothing.
-LineEffect apply_line(const seq::Line& line, RenderState& settings, Segment& segment);
+// raw is the piece the line was parsed from (BACKGROUND reads its path there).
+LineEffect apply_line(const seq::LineBuffer& raw, const seq::Line& line, RenderState& settings, Segment& segment);
 
 // Plays a segment through the sink, the settings stepped as it goes.
 // Returns false once the sink has stopped.

@@ -9,12 +9,15 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "background_mix.h"
+#include "background_word.h"
 #include "interpreter.h"
 #include "kernels/kernel.h"
 #include "loudness_run.h"
@@ -33,6 +36,7 @@ constexpr int status_usage = 255;
 constexpr int status_read = 254;
 constexpr int status_write_open = 253;
 constexpr int status_write_error = 252;
+constexpr int status_background = 251;
 
 // A sequence that cannot be read twice (a pipe, a device) is kept in memory
 // for the second pass: this much of it is read at most, and this much of
@@ -146,7 +150,8 @@ private:
 class RenderSink : public BlockSink {
 public:
     RenderSink(Output& out, std::int64_t total_blocks, bool progress)
-        : out_(out), total_(total_blocks), progress_(progress), started_(std::chrono::steady_clock::now()) {}
+        : out_(out), mix_(out), total_(total_blocks), progress_(progress),
+          started_(std::chrono::steady_clock::now()) {}
 
     // A slide's work ahead is planned from its description: its seconds,
     // as far as the length the header was given. A run of blocks plans
@@ -165,20 +170,25 @@ public:
         ScaledVolume scaled(state, gain_);
         if (count > total_ - done_) count = total_ - done_;
         if (count > 1 && !stopped()) expect_blocks(state, count, base, beat);
+        if (!mix_.prepare(state)) return;
         while (count > 0 && !stopped()) {
-            render_blocks(state, 1, out_, base, beat);
+            render_blocks(state, 1, mix_.sink(), base, beat);
             if (out_.failed()) break;
             ++done_;
             --count;
             if (progress_) show();
         }
     }
-    bool stopped() const override { return stop_signal != 0 || out_.failed() || done_ >= total_; }
+    bool stopped() const override {
+        return stop_signal != 0 || out_.failed() || done_ >= total_ || !mix_.message().empty();
+    }
 
     void finish() {
         if (progress_ && shown_) std::fputs("\r\033[K", stderr);
     }
     std::int64_t done() const { return done_; }
+    // Why a background file could not be played after all ("" if it could).
+    const std::string& background_failure() const { return mix_.message(); }
     // The --loudness gain, on the volume of every block.
     void set_gain(double gain) { gain_ = gain; }
 
@@ -203,12 +213,36 @@ private:
     }
 
     Output& out_;
+    BackgroundMix mix_;
     std::int64_t total_;
     std::int64_t done_ = 0;
     bool progress_;
     double gain_ = 1.0;
     bool shown_ = false;
     std::chrono::steady_clock::time_point started_, last_;
+};
+
+// The dry pass, which also opens every background file the sequence names
+// once, so that a missing or undecodable one is told before anything is
+// written. The first failure is kept.
+class DryPass : public BlockCounter {
+public:
+    void background(RenderState& state, const std::string& fault, long line, long) override {
+        if (!failure.empty()) return;
+        if (!fault.empty()) {
+            failure = "line " + std::to_string(line) + ": " + fault;
+            return;
+        }
+        if (!state.background.on || !opened_.insert(state.background.path).second) return;
+        std::string message;
+        if (!sound::BackgroundSource::open_file(state.background.path, background_rate, message))
+            failure = "line " + std::to_string(line) + ": cannot play background " + message;
+    }
+    bool stopped() const override { return !failure.empty(); }
+    std::string failure;
+
+private:
+    std::set<std::string> opened_;
 };
 
 // A signal ignored at start (nohup, a background job of a script) stays
@@ -350,12 +384,18 @@ int main(int argc, char** argv) {
     build_sine_table();
 
     // A dry pass gives the exact length, which the header needs first.
-    BlockCounter counter;
+    render_state.directory = seq::sequence_directory(sequence_path);
+    if (const char* home = std::getenv("HOME")) render_state.home = home;
+    DryPass counter;
     RenderState dry = render_state;
     if (std::FILE* in = input.pass()) run_sequence(in, dry, counter);
     if (input.read_error()) {
         std::fprintf(stderr, "ERROR: cannot open %s for reading\n", sequence_path);
         return status_read;
+    }
+    if (!counter.failure.empty()) {
+        std::fprintf(stderr, "ERROR: %s: %s\n", sequence_path, counter.failure.c_str());
+        return status_background;
     }
     if (measure) {
         print_measurement(input.pass(), render_state, counter.total);
@@ -407,6 +447,14 @@ int main(int argc, char** argv) {
     sink.set_gain(gain);
     if (std::FILE* in = input.pass()) run_sequence(in, render_state, sink);
     sink.finish();
+    if (!sink.background_failure().empty()) {
+        // Gone or changed since the dry pass: what was there stays.
+        out.reset();
+        if (!to_stdout) file.abandon();
+        std::fprintf(stderr, "ERROR: %s: line %ld: cannot play background %s\n", sequence_path,
+                     render_state.background.line, sink.background_failure().c_str());
+        return status_background;
+    }
     bool ok = out->finish();
     int error = out->error();
     out.reset();

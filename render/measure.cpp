@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "background_mix.h"
+
 namespace render {
 
 // One block at a time, turned into native words for the meter.
@@ -31,11 +33,19 @@ private:
     std::int16_t words_[block_bytes / 2];
 };
 
-MeasureSink::MeasureSink(unsigned measures, bool bounded) : frames_(std::make_unique<Frames>(measures, bounded)) {}
+MeasureSink::MeasureSink(unsigned measures, bool bounded, bool background)
+    : frames_(std::make_unique<Frames>(measures, bounded)) {
+    if (background) mix_ = std::make_unique<BackgroundMix>(*frames_);
+}
 MeasureSink::~MeasureSink() = default;
 
 void MeasureSink::blocks(RenderState& state, std::int64_t count, double base, double beat) {
-    render_blocks(state, count, *frames_, base, beat);
+    if (!mix_) {
+        render_blocks(state, count, *frames_, base, beat);
+        return;
+    }
+    mix_->prepare(state);
+    render_blocks(state, count, mix_->sink(), base, beat);
 }
 
 bool MeasureSink::segment(RenderState& state, const Segment& s) {
@@ -55,7 +65,7 @@ bool measure_bounded(std::int64_t total_blocks) {
 sound::Loudness measure_clean(std::FILE* in, const RenderState& start, unsigned measures, std::int64_t total_blocks) {
     RenderState state = start;
     state.mode = SampleMode::clean;
-    MeasureSink sink(measures, measure_bounded(total_blocks));
+    MeasureSink sink(measures, measure_bounded(total_blocks), true);
     if (in) run_sequence(in, state, sink);
     return sink.result();
 }

@@ -11,10 +11,14 @@
 
 namespace render {
 
+class BackgroundMix;
+
 class MeasureSink : public BlockSink {
 public:
-    // Bounded: a meter of constant memory, for renders of days.
-    MeasureSink(unsigned measures, bool bounded);
+    // Bounded: a meter of constant memory, for renders of days. With
+    // background, the sequence's background files are mixed in, as the
+    // render mixes them.
+    MeasureSink(unsigned measures, bool bounded, bool background = false);
     ~MeasureSink() override;
 
     void blocks(RenderState& state, std::int64_t count, double base, double beat) override;
@@ -29,6 +33,7 @@ public:
 private:
     class Frames;
     std::unique_ptr<Frames> frames_;
+    std::unique_ptr<BackgroundMix> mix_;
 };
 
 // Whether a render of so many blocks is measured with the bounded meter.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "shaping.h"
 #include "writer.h"
@@ -50,6 +51,16 @@ private:
     mutable std::unique_ptr<Engine> engine_;
 };
 
+// A sound file under the tone, as the sequence's BACKGROUND lines last set
+// it; the mixer (background_mix.h) follows the change count.
+struct BackgroundSetting {
+    bool on = false;
+    double level = 0.0;        // percent
+    std::string path;          // resolved
+    long line = 0, column = 0;  // of the line that set it
+    std::uint64_t changes = 0;  // BACKGROUND lines applied so far
+};
+
 struct RenderState {
     SampleMode mode = SampleMode::exact;
     WrapCount wraps;
@@ -69,6 +80,10 @@ struct RenderState {
     seq::ListenMode rendered_mode = seq::ListenMode::Binaural;
     seq::NoiseColour rendered_colour = seq::NoiseColour::Off;
     double rendered_level = 0.0;
+    BackgroundSetting background;
+    // What relative and "~/" background paths resolve against: the
+    // sequence's directory ("" for the working directory) and home.
+    std::string directory, home;
     EngineHandle engine;
 };
 

@@ -80,18 +80,20 @@ void Checker::background_line(const seq::Line& l, const render::LineEffect& effe
         if (options_.on_background) options_.on_background(report_.renderer_seconds, "BACKGROUND OFF");
         return;
     }
-    auto found = opened_.find(b.path);
-    if (found == opened_.end()) {
+    Opened opened;
+    if (auto found = opened_.find(b.path); found != opened_.end()) {
+        opened = found->second;
+    } else {
         std::string message;
         auto source = sound::BackgroundSource::open_file(b.path, render::background_rate, message);
-        Opened o = source ? Opened{true, sound::describe(source->info())} : Opened{false, message};
-        found = opened_.emplace(b.path, std::move(o)).first;
+        opened = source ? Opened{true, sound::describe(source->info())} : Opened{false, message};
+        if (opened_.size() < render::background_names_kept) opened_.emplace(b.path, opened);
     }
-    if (!found->second.ok)
-        error(column(l, 2), "cannot play background " + found->second.text);
+    if (!opened.ok)
+        error(column(l, 2), "cannot play background " + opened.text);
     else if (options_.on_background)
         options_.on_background(report_.renderer_seconds,
-                               "BACKGROUND " + number_text(b.level) + " " + b.path + ": " + found->second.text);
+                               "BACKGROUND " + number_text(b.level) + " " + b.path + ": " + opened.text);
 }
 
 // A timed command, as the interpreter is about to play it: the

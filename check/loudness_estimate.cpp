@@ -19,8 +19,8 @@ using render::RenderState;
 // reached full scale.
 class SampledSink : public render::BlockSink {
 public:
-    SampledSink(std::FILE* in, std::int64_t every, std::size_t limit)
-        : in_(in), every_(every), limit_(limit), meter_(sound::measure_integrated, false) {}
+    SampledSink(std::FILE* in, std::int64_t every, std::size_t limit, bool background)
+        : in_(in), every_(every), limit_(limit), meter_(sound::measure_integrated, false, background) {}
 
     void blocks(RenderState& state, std::int64_t count, double base, double beat) override {
         std::int64_t before = meter_.full_scale_samples();
@@ -111,7 +111,7 @@ void place(std::FILE* in, const std::vector<SampledSink::Saturation>& at, std::v
 }  // namespace
 
 LoudnessEstimate estimate_loudness(std::FILE* in, std::int64_t render_seconds, std::size_t max_diagnostics,
-                                   std::int64_t measured_seconds) {
+                                   const Options* paths, std::int64_t measured_seconds) {
     LoudnessEstimate e;
     if (!in || fseeko(in, 0, SEEK_SET) != 0) return e;
     std::clearerr(in);
@@ -120,7 +120,11 @@ LoudnessEstimate estimate_loudness(std::FILE* in, std::int64_t render_seconds, s
     render::build_sine_table();
     RenderState state;
     state.mode = render::SampleMode::clean;
-    SampledSink sink(in, every, max_diagnostics);
+    if (paths) {
+        state.directory = paths->directory;
+        state.home = paths->home;
+    }
+    SampledSink sink(in, every, max_diagnostics, paths != nullptr);
     render::run_sequence(in, state, sink);
     if (std::ferror(in)) return e;
     e.measured = true;

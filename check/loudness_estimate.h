@@ -22,9 +22,11 @@ struct LoudnessEstimate {
 };
 
 // Renders the sequence in `in` from its start, clean, into the meter; past
-// measured_seconds of render, one second in every few is measured.
+// measured_seconds of render, one second in every few is measured. With
+// paths (the checker's options), its background files are mixed in,
+// resolved against paths->directory and paths->home.
 LoudnessEstimate estimate_loudness(std::FILE* in, std::int64_t render_seconds, std::size_t max_diagnostics,
-                                   std::int64_t measured_seconds = 300);
+                                   const Options* paths = nullptr, std::int64_t measured_seconds = 300);
 
 // ", clean render about −17.3 LUFS" for the summary line; empty when not measured.
 std::string loudness_summary(const LoudnessEstimate& estimate);

@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
             };
         check::Report r = check::check_sequence(in, options);
         check::LoudnessEstimate loudness;
-        if (r.complete()) loudness = check::estimate_loudness(in, r.renderer_seconds, max_shown);
+        if (r.complete()) loudness = check::estimate_loudness(in, r.renderer_seconds, max_shown, &options);
         if (!is_stdin) std::fclose(in);
         if (r.read_error) {
             std::fprintf(stderr, "%s: cannot read: %s\n", path, std::strerror(r.read_error));

@@ -138,7 +138,7 @@ private:
     Cause volume_cause_, harmonics_cause_, noise_cause_;
     // Each background file opened: its description, or why it cannot play.
     struct Opened {
-        bool ok;
+        bool ok = false;
         std::string text;
     };
     std::map<std::string, Opened> opened_;

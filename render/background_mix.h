@@ -16,6 +16,9 @@ namespace render {
 
 // The renderer's output rate, which background files are resampled to.
 constexpr int background_rate = table_size;
+// The background file names a check of a sequence remembers as opened
+// (the dry pass, the checker): past them, a file is opened again each time.
+constexpr std::size_t background_names_kept = 256;
 
 // Adds, frame by frame, the file times its 50 ms glide, its level and the
 // block's volume (gliding from the block before's, so that a fade does not

@@ -57,9 +57,7 @@ public:
     // A BACKGROUND line was read, between the blocks before it and after it:
     // the state's background is set already, unless the line was refused
     // (fault). line and column are where its word stands.
-    virtual void background(RenderState&, const std::string& fault, long line, long column) {
-        (void)fault, (void)line, (void)column;
-    }
+    virtual void background(RenderState&, const std::string& /*fault*/, long /*line*/, long /*column*/) {}
 };
 
 // Counts blocks without making sound: the dry pass that finds a render's
@@ -76,7 +74,7 @@ public:
 
 // What a line did.
 struct LineEffect {
-    bool changed = false;   // it set a setting (VOLUME, BASE, SET, HARMONICS, NOISE, MODE)
+    bool changed = false;   // it set a setting (VOLUME, BASE, SET, HARMONICS, NOISE, MODE, BACKGROUND)
     bool ends = false;      // END or EXIT: nothing after it is read
     bool background = false;   // a BACKGROUND line, set or refused
     std::string fault;         // why a BACKGROUND line was refused

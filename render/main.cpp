@@ -233,7 +233,8 @@ public:
             failure = "line " + std::to_string(line) + ": " + fault;
             return;
         }
-        if (!state.background.on || !opened_.insert(state.background.path).second) return;
+        if (!state.background.on || opened_.count(state.background.path)) return;
+        if (opened_.size() < background_names_kept) opened_.insert(state.background.path);
         std::string message;
         if (!sound::BackgroundSource::open_file(state.background.path, background_rate, message))
             failure = "line " + std::to_string(line) + ": cannot play background " + message;

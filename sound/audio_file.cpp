@@ -118,7 +118,8 @@ private:
 }  // namespace
 
 std::unique_ptr<FrameReader> open_audio_file(const std::string& path, std::string& message) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking while opening: a FIFO would wait for a writer forever.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         message = path + ": " + std::strerror(errno);
         return nullptr;
@@ -129,6 +130,7 @@ std::unique_ptr<FrameReader> open_audio_file(const std::string& path, std::strin
         message = path + ": not a regular file";
         return nullptr;
     }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     SF_INFO sf{};
     SNDFILE* file = sf_open_fd(fd, SFM_READ, &sf, SF_FALSE);
     return checked(file, sf, fd, path, message);

@@ -104,6 +104,10 @@ ffmpeg -nostats -hide_banner -nostdin -i loud_clean.wav -af ebur128 -f null - 2>
 lufs=$(awk '/Integrated loudness:/ {i = 1} i && $1 == "I:" {print $2; exit}' ff.txt)
 check "--measure hears the background (ffmpeg $lufs)" near "$(sed -n 's/^integrated_lufs //p' out.txt)" "$lufs" 0.2
 
+measured=$(sed -n 's/^integrated_lufs //p' out.txt)
+estimate=$("$check_bin" loud.seq | sed -n 's/.*clean render about \(.*\) LUFS$/\1/p' | sed 's/−/-/')
+check "the checker's estimate hears it too ($estimate, measured $measured)" near "$estimate" "$measured" 0.3
+
 # Bad files: told with the file and the line before anything is written.
 echo "no sound in here" >x.wav
 printf 'HOLD 1\nBACKGROUND 50 missing.wav\nHOLD 2\n' >missing.seq
@@ -132,6 +136,13 @@ check "checker: missing file at line:col" grep -q "^missing.seq:2:15: error: can
 check "checker: undecodable file at line:col" grep -q "^text.seq:2:15: error: cannot play background ./x.wav" out.txt
 "$check_bin" nofile.seq >out.txt
 check "checker: a refused line at line:col" grep -q "^nofile.seq:2:1: error: BACKGROUND needs a file" out.txt
+
+# A FIFO is no file to loop, and opening it does not wait for a writer.
+mkfifo pipe.wav
+printf 'BACKGROUND 50 pipe.wav\nHOLD 1\n' >fifo.seq
+run fifo.seq new.wav
+check "a FIFO refused" [ "$status" = 251 -a ! -e new.wav ]
+check "a FIFO: said so" grep -q "pipe.wav: not a regular file" err.txt
 
 # The checker: a good file is no warning, and the timeline describes it.
 "$check_bin" bg.seq >out.txt

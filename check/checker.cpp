@@ -76,6 +76,7 @@ void Checker::background_line(const seq::Line& l, const render::LineEffect& effe
         return;
     }
     const render::BackgroundSetting& b = settings_.background;
+    if (!options_.open_background_files) return;
     if (!b.on) {
         if (options_.on_background) options_.on_background(report_.renderer_seconds, "BACKGROUND OFF");
         return;

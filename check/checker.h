@@ -45,8 +45,10 @@ struct Options {
     std::size_t binary_warnings = 20;
     // Sees every timed step as it is found (the timeline).
     std::function<void(const Step&)> on_step;
-    // What background paths resolve against: the sequence's directory (""
-    // for the working directory) and the home directory.
+    // Whether BACKGROUND files are opened (to tell those that cannot play):
+    // not for a length alone. Their paths resolve against the sequence's
+    // directory ("" for the working directory) and the home directory.
+    bool open_background_files = false;
     std::string directory, home;
     // Sees every BACKGROUND line that sets a file that opens, or OFF, with
     // the second it starts at: "BACKGROUND 50 rain.flac: FLAC, 48000 Hz, ...".

@@ -120,11 +120,12 @@ LoudnessEstimate estimate_loudness(std::FILE* in, std::int64_t render_seconds, s
     render::build_sine_table();
     RenderState state;
     state.mode = render::SampleMode::clean;
-    if (paths) {
+    const bool background = paths && paths->open_background_files;
+    if (background) {
         state.directory = paths->directory;
         state.home = paths->home;
     }
-    SampledSink sink(in, every, max_diagnostics, paths != nullptr);
+    SampledSink sink(in, every, max_diagnostics, background);
     render::run_sequence(in, state, sink);
     if (std::ferror(in)) return e;
     e.measured = true;

@@ -23,8 +23,8 @@ struct LoudnessEstimate {
 
 // Renders the sequence in `in` from its start, clean, into the meter; past
 // measured_seconds of render, one second in every few is measured. With
-// paths (the checker's options), its background files are mixed in,
-// resolved against paths->directory and paths->home.
+// paths (the checker's options) that open background files, those are
+// mixed in, resolved against paths->directory and paths->home.
 LoudnessEstimate estimate_loudness(std::FILE* in, std::int64_t render_seconds, std::size_t max_diagnostics,
                                    const Options* paths = nullptr, std::int64_t measured_seconds = 300);
 

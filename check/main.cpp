@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
         }
         check::Options options;
         options.max_diagnostics = max_shown;
+        options.open_background_files = true;
         options.directory = seq::sequence_directory(is_stdin ? "" : path);
         if (const char* home = std::getenv("HOME")) options.home = home;
         if (timeline)

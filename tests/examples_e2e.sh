@@ -2,9 +2,10 @@
 # Each example's first ten seconds in the real player (-hq, the desktop
 # entry's stream), captured through ALSA's file plugin under Xvfb: the
 # sequence starts with its own sound, and neither clicks (a step from one
-# frame to the next that the tone, its noise and the volume's 10 ms glide
-# do not explain) nor cuts (a quarter second far quieter than an earlier
-# one, as a VOLUME 0 read after the start-up fade-in made it).
+# frame to the next that the tone, its noise, its background and the
+# volume's 10 ms glide do not explain) nor cuts (a quarter second far
+# quieter than an earlier one, as a VOLUME 0 read after the start-up
+# fade-in made it).
 # Run inside xvfb-run: examples_e2e.sh AMBRISE STREAM_CHECK EXAMPLES
 set -u
 bin=$1
@@ -19,7 +20,8 @@ seconds=10
 # (base + beat) / rate at full volume (every partial's weight cancels its
 # frequency's factor); white noise at level p jumps by up to 2 p * 32767;
 # an isochronic edge (4 ms raised cosine) lifts the tone by pi / 2 over
-# 0.004 * rate frames; a 10 ms glide moves the largest sum by its whole
+# 0.004 * rate frames; a background file at level p, like white noise, by
+# up to 2 p * 32767 at most; a 10 ms glide moves the largest sum by its whole
 # volume change in 441 frames. All scale with the loudest volume the
 # sequence asks for (the start-up fade goes to 50), plus the floor's 2.
 bound() {
@@ -29,14 +31,15 @@ bound() {
         $1 == "HARMONICS" {n = $2}
         ($1 == "VOLUME" || $1 == "FADE") && $2 > v {v = $2}
         $1 == "NOISE" && $3 > noise {noise = $3}
+        $1 == "BACKGROUND" && $2 + 0 > bg {bg = $2 + 0}
         $1 == "MODE" && $2 == "ISOCHRONIC" {iso = 1}
-        BEGIN {base = 300; beat = 10; n = 3; v = 50; noise = 0; iso = 0; pi = atan2(0, -1)}
+        BEGIN {base = 300; beat = 10; n = 3; v = 50; noise = 0; bg = 0; iso = 0; pi = atan2(0, -1)}
         END {
             if (v > 100) v = 100
             half = 32767 * (2 - 2 ^ (1 - n)) / 2
             tone = n * 32767 * pi * (base + beat) / rate
             edge = iso ? half * pi / 2 / (0.004 * rate) : 0
-            printf "%d\n", v / 100 * (tone + 2 * noise / 100 * 32767 + edge) + half / 441 + 2
+            printf "%d\n", v / 100 * (tone + 2 * (noise + bg) / 100 * 32767 + edge) + half / 441 + 2
         }' "$1"
 }
 

@@ -38,7 +38,7 @@ prefix=$work/root$install_prefix
 for f in bin/ambrise bin/ambrise-render bin/ambrise-check; do
     check "$f installed and executable" [ -x "$prefix/$f" ]
 done
-for f in share/ambrise/relaxation.seq share/ambrise/focus.seq share/doc/ambrise/README.md \
+for f in share/ambrise/relaxation.seq share/ambrise/focus.seq share/ambrise/surf.ogg share/doc/ambrise/README.md \
     share/man/man1/ambrise.1 share/man/man1/ambrise-render.1 share/man/man1/ambrise-check.1 \
     share/applications/ambrise.desktop share/pixmaps/ambrise.xpm \
     share/icons/hicolor/scalable/apps/ambrise.svg share/icons/hicolor/48x48/apps/ambrise.png \

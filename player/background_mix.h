@@ -19,7 +19,7 @@ constexpr double default_background_level = 30.0;
 
 // What the decoder thread, the main thread and the audio thread share.
 struct BackgroundLink {
-    // Half a second at 96 kHz; the decoder keeps about half a second in it.
+    // The decoder keeps half a second in it: room for that up to 131 kHz.
     static constexpr std::size_t ring_frames = 1 << 16;
 
     sound::FrameRing ring{ring_frames};

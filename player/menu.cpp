@@ -35,8 +35,13 @@ void background_file_asked(GtkMenuItem*, gpointer) {
     GtkWidget* dialog = gtk_file_chooser_dialog_new("Background sound", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN,
                                                     GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_OPEN,
                                                     GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    // On the last file chosen, else the home directory.
     const std::string& current = user_background().path;
-    if (!current.empty()) gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), current.c_str());
+    if (!current.empty())
+        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), current.c_str());
+    else
+        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), g_get_home_dir());
     g_signal_connect(dialog, "response", G_CALLBACK(background_file_answered), nullptr);
     gtk_widget_show(dialog);
 }

@@ -60,6 +60,31 @@ check "plain: Quit exits with 0 ($status)" [ "$status" = 0 ]
 pid=
 check "plain: nothing on standard error (no underrun line): $(head -c 300 "$work/plain.err")" [ ! -s "$work/plain.err" ]
 
+# ---- the menu's file chooser: a file chosen plays at the level shown ----
+mkdir -p "$HOME/.local/share"   # where the toolkit records the file as recently used
+start_player chooser "$work/hold.seq"
+# "No background" is greyed out with nothing chosen: the file chooser is
+# five up, past the four levels.
+menu Up Up Up Up Up Return
+dialog=$(timeout "$timeout" xdotool search --sync --onlyvisible --name '^Background sound$' 2>/dev/null | head -n1)
+check "chooser: the file chooser opens" [ -n "$dialog" ]
+if [ -n "$dialog" ]; then
+    # Typed into the focused dialog: the toolkit ignores keys sent to a window.
+    wait_for "$timeout" viewable "$dialog"
+    xdotool windowactivate --sync "$dialog" 2>/dev/null
+    sleep 0.5
+    xdotool key ctrl+l
+    sleep 0.5
+    xdotool type --delay 20 "$work/sine1k.wav"
+    sleep 0.5
+    xdotool key Return
+    check_soon "chooser: the dialog closes" bash -c "! xdotool search --onlyvisible --name '^Background sound\$' >/dev/null 2>&1"
+fi
+sleep 2
+levels "$cap" 8 11025 -1 1 1000
+check "chooser: the chosen file at level 30 ($db, expected $(bed_db 30 50))" near "$db" "$(bed_db 30 50)" 1.5
+stop_player
+
 # ---- a sequence's BACKGROUND lines, relative to its own directory ----
 printf 'VOLUME 50\nBACKGROUND 40 sounds/two k.wav\nHOLD 6\nBACKGROUND OFF\nHOLD 1000\n' >"$work/seqs/bed.seq"
 start_player word "$work/seqs/bed.seq"

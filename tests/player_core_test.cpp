@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -1034,4 +1035,80 @@ TEST(PlayerBackground, UnderrunLine) {
     EXPECT_EQ(underrun_report(0), "");
     EXPECT_EQ(underrun_report(1), "background sound: the decoder fell behind 1 time (periods played without it)");
     EXPECT_EQ(underrun_report(7), "background sound: the decoder fell behind 7 times (periods played without it)");
+}
+
+namespace {
+
+// A 16-bit stereo WAV file of one constant sample value.
+void write_constant_wav(const std::string& path, int rate, int frames, std::int16_t value) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) std::fputc(static_cast<int>(v >> (8 * i)) & 0xff, f); };
+    auto u16 = [&](std::uint16_t v) { std::fputc(v & 0xff, f); std::fputc(v >> 8, f); };
+    const auto data = static_cast<std::uint32_t>(frames * 4);
+    std::fputs("RIFF", f);
+    u32(36 + data);
+    std::fputs("WAVEfmt ", f);
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(static_cast<std::uint32_t>(rate));
+    u32(static_cast<std::uint32_t>(rate * 4));
+    u16(4);
+    u16(16);
+    std::fputs("data", f);
+    u32(data);
+    for (int i = 0; i < 2 * frames; ++i) u16(static_cast<std::uint16_t>(value));
+    std::fclose(f);
+}
+
+// Reads `frames` frames from the feed's ring as the audio thread would,
+// waiting (generously) for the decoder to deliver them.
+std::vector<float> take(BackgroundLink& link, std::size_t frames) {
+    std::vector<float> out;
+    std::vector<float> buf(2 * 64);
+    for (int waited = 0; out.size() < 2 * frames && waited < 60000; ++waited) {
+        const std::size_t n = std::min<std::size_t>(64, frames - out.size() / 2);
+        if (link.ring.available() >= n) {
+            link.ring.read(buf.data(), n);
+            out.insert(out.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(2 * n));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// The real decoder thread on a real file: the file at its level after a
+// 50 ms fade-in, silence after it is turned off, and a file that does not
+// open said once.
+TEST(PlayerBackground, FeedDecodesCrossfadesAndSaysOnce) {
+    char dir_template[] = "/tmp/ambrise-feed-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template, wav = dir + "/half.wav";
+    write_constant_wav(wav, 48000, 48000 * 3, 16384);
+    {
+        BackgroundFeed feed;
+        feed.link().rate.store(11025);
+        feed.play(wav);
+        std::vector<float> got = take(feed.link(), 11025);
+        ASSERT_EQ(got.size(), 2u * 11025);
+        EXPECT_TRUE(feed.link().streaming.load());
+        EXPECT_LT(std::fabs(got[0]), 0.05f);   // faded in from silence
+        for (std::size_t k = 2000; k < 11025; ++k) ASSERT_NEAR(got[2 * k], 0.5f, 0.002f) << k;
+
+        testing::internal::CaptureStderr();
+        feed.play(dir + "/none.wav");
+        feed.play(dir + "/none.wav");
+        // Frames already in the ring play out, then the fade to silence.
+        got = take(feed.link(), 3 * 11025);
+        ASSERT_EQ(got.size(), 6u * 11025);
+        for (std::size_t k = 2 * 11025; k < 3 * 11025; ++k) ASSERT_EQ(got[2 * k], 0.0f) << k;
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, "background sound not played: " + dir + "/none.wav: No such file or directory\n");
+        EXPECT_EQ(feed.underruns(), 0u);
+    }
+    std::filesystem::remove_all(dir);
 }

@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <sys/soundcard.h>
 
+#include "background_feed.h"
 #include "device.h"
 #include "oscillator.h"
 #include "snapshot.h"
@@ -97,6 +98,9 @@ struct HqOutput {
     }
 };
 
+static_assert(DefaultOutput::period_frames <= BackgroundMixer::max_period &&
+              HqOutput::period_frames <= BackgroundMixer::max_period);
+
 double seconds_since(const timespec& start) {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -140,17 +144,21 @@ private:
 // device has not shown that it keeps time. At quit the device plays out
 // what it holds before the thread ends.
 template <class Output>
-void play(SoundDevice& dev, Oscillator& oscillator, Output output, unsigned rate) {
+void play(SoundDevice& dev, Oscillator& oscillator, BackgroundMixer& background, Output output, unsigned rate) {
     Pacer pacer(rate, static_cast<double>(dev.queue_bytes()) / Output::frame_bytes / rate);
     const int per_count = static_cast<int>(oscillator.format().modulus());
     int frame_count = 0;
     unsigned since_pace = 0;
     for (;;) {
-        oscillator.load(load_settings());
+        const Settings settings = load_settings();
+        oscillator.load(settings);
         int frames = std::min(Output::period_frames, per_count - frame_count);
+        // Without a background the frames are the tone's alone, untouched.
+        const bool mixing = background.start_period(static_cast<unsigned>(frames), settings.volume);
         for (int i = 0; i < frames; ++i) {
             std::int32_t left, right;
             oscillator.frame(left, right);
+            if (mixing) background.mix(static_cast<unsigned>(i), left, right);
             output(dev, left, right);
         }
         publish_phases(oscillator);
@@ -202,9 +210,12 @@ void* audio_thread_main(void*) {
     if (player.quit_audio.load(relaxed)) return nullptr;
 
     Oscillator oscillator(format, table, hq_table);
+    BackgroundLink& link = BackgroundFeed::instance().link();
+    BackgroundMixer background(format, link);
+    link.rate.store(static_cast<int>(format.rate), std::memory_order_release);
     if (format.hq)
-        play(*dev, oscillator, HqOutput{}, format.rate);
+        play(*dev, oscillator, background, HqOutput{}, format.rate);
     else
-        play(*dev, oscillator, DefaultOutput{}, format.rate);
+        play(*dev, oscillator, background, DefaultOutput{}, format.rate);
     return nullptr;
 }

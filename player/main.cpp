@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include "audio.h"
+#include "background_choice.h"
 #include "logic.h"
 #include "actions.h"
 #include "gain.h"
@@ -48,6 +49,12 @@ int main(int argc, char** argv) {
         std::exit(1);
     }
 
+    if (options.result == Options::NoBackground) {
+        std::fprintf(stderr, "%s: -background wants the path of a sound file\n", argv[0]);
+        print_usage(stderr, argv[0]);
+        std::exit(1);
+    }
+
     if (!display) {
         std::fprintf(stderr, "%s: cannot open the display\n", argv[0]);
         std::exit(1);
@@ -57,6 +64,8 @@ int main(int argc, char** argv) {
     create_main_window();
     bool color_box = player.colorbox_width && player.colorbox_height;
     if (color_box) build_color_box(player.colorbox_width, player.colorbox_height);
+
+    if (options.background) choose_background_file(options.background);
 
     pthread_t audio;
     if (pthread_create(&audio, nullptr, audio_thread_main, nullptr) != 0)

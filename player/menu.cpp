@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "actions.h"
+#include "background_choice.h"
 #include "catalog.h"
 #include "logic.h"
 #include "options.h"
@@ -19,6 +20,37 @@ void sequence_chosen(GtkMenuItem* item, gpointer) {
 
 void sleep_chosen(GtkMenuItem*, gpointer minutes) { set_sleep_timer(GPOINTER_TO_INT(minutes)); }
 void sleep_cancelled(GtkMenuItem*, gpointer) { cancel_sleep_timer(); }
+
+void background_file_answered(GtkDialog* dialog, gint response, gpointer) {
+    if (response == GTK_RESPONSE_ACCEPT) {
+        if (gchar* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog))) {
+            choose_background_file(path);
+            g_free(path);
+        }
+    }
+    gtk_widget_destroy(GTK_WIDGET(dialog));
+}
+
+void background_file_asked(GtkMenuItem*, gpointer) {
+    GtkWidget* dialog = gtk_file_chooser_dialog_new("Background sound", nullptr, GTK_FILE_CHOOSER_ACTION_OPEN,
+                                                    GTK_STOCK_CANCEL, GTK_RESPONSE_CANCEL, GTK_STOCK_OPEN,
+                                                    GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    // On the last file chosen, else the home directory.
+    const std::string& current = user_background().path;
+    if (!current.empty())
+        gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(dialog), current.c_str());
+    else
+        gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), g_get_home_dir());
+    g_signal_connect(dialog, "response", G_CALLBACK(background_file_answered), nullptr);
+    gtk_widget_show(dialog);
+}
+
+void background_level_chosen(GtkCheckMenuItem* item, gpointer level) {
+    if (gtk_check_menu_item_get_active(item)) choose_background_level(GPOINTER_TO_INT(level));
+}
+
+void background_cleared(GtkMenuItem*, gpointer) { clear_background(); }
 
 GtkWidget* append(GtkWidget* menu, const char* label, GCallback handler, gpointer data) {
     GtkWidget* item = gtk_menu_item_new_with_label(label);
@@ -86,7 +118,20 @@ GtkWidget* build_context_menu() {
     }
     GtkWidget* cancel = append(menu, "Cancel sleep timer", G_CALLBACK(sleep_cancelled), nullptr);
     gtk_widget_set_sensitive(cancel, sleep_timer_active());
-    // Further items (a background sound, say) are appended here.
+    append_separator(menu);
+    append(menu, "Background sound\u2026", G_CALLBACK(background_file_asked), nullptr);
+    // The user's level, shown as chosen; picking one sets it for the file.
+    GSList* group = nullptr;
+    for (int level : background_levels) {
+        GtkWidget* item = gtk_radio_menu_item_new_with_label(group, std::to_string(level).c_str());
+        group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(item));
+        if (level == user_background().level) gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), TRUE);
+        g_signal_connect(item, "toggled", G_CALLBACK(background_level_chosen), GINT_TO_POINTER(level));
+        gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+        gtk_widget_show(item);
+    }
+    GtkWidget* none = append(menu, "No background", G_CALLBACK(background_cleared), nullptr);
+    gtk_widget_set_sensitive(none, !user_background().path.empty());
     return menu;
 }
 

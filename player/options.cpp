@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "background_mix.h"
 #include "gain.h"
 
 #ifndef AMBRISE_SHARED_DIR
@@ -78,6 +79,13 @@ Options parse_options(int argc, char** argv, int harmonics) {
         } else if (strcasecmp(word, "-noinhibit") == 0) {
             o.inhibit = false;
             pos += 1;
+        } else if (strcasecmp(word, "-background") == 0) {
+            if (pos + 1 >= argc || !*argv[pos + 1]) {
+                o.result = Options::NoBackground;
+                return o;
+            }
+            o.background = argv[pos + 1];
+            pos += 2;
         } else if (strcasecmp(word, "-hq") == 0) {
             o.hq = true;
             pos += 1;
@@ -107,11 +115,13 @@ void print_help(std::FILE* out, const char* program) {
                  "  -colorbox [<x> <y>]  a window whose colour follows the beat (640 x 480)\n"
                  "  -harmonics <n>       partials per ear, at most 10 (default 3)\n"
                  "  -timer <minutes>     fade out and quit after that long (a sleep timer)\n"
+                 "  -background <file>   a sound file looped under the tone, at %g%% of its level\n"
+                 "                       (a sequence's BACKGROUND lines take over while it plays)\n"
                  "  -noinhibit           let the machine suspend while sound plays\n"
                  "  -help, -h            the usage line only\n"
                  "  --help               this text\n"
                  "  --version            the program's version\n",
-                 program, program, shared_sequence_dir);
+                 program, program, shared_sequence_dir, default_background_level);
 }
 
 void make_user_dir(const char* shared) {

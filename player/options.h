@@ -5,7 +5,7 @@
 #include <string>
 
 struct Options {
-    enum Result { Run, Help, LongHelp, Version, Unknown, BadTimer };
+    enum Result { Run, Help, LongHelp, Version, Unknown, BadTimer, NoBackground };
     Result result = Run;
     int colorbox_width = 0;
     int colorbox_height = 0;
@@ -13,6 +13,7 @@ struct Options {
     bool hq = false;                  // -hq: the high-quality stream
     double timer_minutes = 0.0;       // -timer: the sleep timer, 0 for none
     bool inhibit = true;              // -noinhibit clears it
+    const char* background = nullptr; // -background: a sound file under the tone
     const char* sequence = nullptr;   // the sequence path, if one was named
     const char* unknown = nullptr;    // the word that is no option (or no length)
 };

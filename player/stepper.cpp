@@ -7,6 +7,7 @@
 #include <ctime>
 #include <gtk/gtk.h>
 
+#include "background_choice.h"
 #include "logic.h"
 #include "listening.h"
 #include "state.h"
@@ -116,8 +117,11 @@ bool execute(const seq::Line& line) {
             if (seq::read_mode(line, mode)) player.listen_mode.store(static_cast<int>(mode), relaxed);
             return true;
         }
+        case seq::Command::Background:
+            // A faulty line is passed over, as NOISE's is: the checker names it.
+            background_line(player.line_buffer, line);
+            return true;
         case seq::Command::None:
-        case seq::Command::Background:   // not played yet
             return false;
     }
     return false;
@@ -144,6 +148,7 @@ int open_sequence(const char* path) {
         return 0;
     }
     player.sequence_file = f;
+    background_sequence_started(path);
     player.step_seconds.store(0, relaxed);
     set_beat_slider_sensitive(false);
     set_icon(player.playing_icon);
@@ -164,6 +169,7 @@ int stop_sequence() {
     set_icon(player.idle_icon);
     if (player.sequence_file) std::fclose(player.sequence_file);
     player.sequence_file = nullptr;
+    background_sequence_ended();
     return 1;
 }
 

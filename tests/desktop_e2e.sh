@@ -109,7 +109,7 @@ menu() {  # menu KEYS...: opens the menu over the clock and types the keys
 }
 menu Down Down Return   # Sequences, a separator, "Sleep in 15 minutes"
 check_soon "sleep in 15 minutes: shown in the title" titled 'Ambrise 2\.1 .* sleep in 1[45]:[0-9][0-9]$'
-menu Up Return          # the last item: "Cancel sleep timer"
+menu Down Down Down Down Down Down Down Return   # Sequences, the five times, "Cancel sleep timer"
 check_soon "cancelled: the title as it was" titled '^Ambrise 2\.1$'
 menu Down Right Return  # Sequences, its first entry
 check_soon "Sequences: the chosen one plays" is "00 First of the collection" ctl metadata xesam:title

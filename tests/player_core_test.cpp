@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "audio.h"
+#include "background_feed.h"
+#include "background_mix.h"
 #include "colorbox.h"
 #include "oscillator.h"
 #include "options.h"
@@ -907,4 +910,205 @@ TEST(PlayerHq, ChangesGlide) {
                     static_cast<double>(g.change) / g.steady);
         EXPECT_LE(g.change, 1.5 * g.steady) << name;
     }
+}
+
+namespace {
+
+// The audio thread's loop over one stream, the background mixed in, with
+// what a decoder delivers before each period; the tone alone beside it.
+struct BedRun {
+    StreamFormat format;
+    BackgroundLink link;
+    Frames with, alone;
+    BackgroundMixer mixer;
+    std::vector<Frame> mixed, tone;
+    explicit BedRun(StreamFormat f) : format(f), with(f), alone(f), mixer(f, link) {
+        with.s.volume = alone.s.volume = 50;
+    }
+    template <class Decoder>
+    void periods(int count, unsigned frames, Decoder decoder) {
+        for (int p = 0; p < count; ++p) {
+            decoder(link);
+            with.osc.load(with.s);
+            alone.osc.load(alone.s);
+            const bool mixing = mixer.start_period(frames, with.s.volume);
+            for (unsigned i = 0; i < frames; ++i) {
+                std::int32_t l, r;
+                with.osc.frame(l, r);
+                if (mixing) mixer.mix(i, l, r);
+                mixed.push_back({l, r});
+                std::int32_t tl, tr;
+                alone.osc.frame(tl, tr);
+                tone.push_back({tl, tr});
+            }
+        }
+    }
+};
+
+// A decoder that keeps up: constant frames of `value`, as many as asked.
+auto fed(float value, unsigned frames) {
+    return [value, frames](BackgroundLink& link) {
+        std::vector<float> f(2 * frames, value);
+        link.ring.write(f.data(), frames);
+        link.streaming.store(true);
+    };
+}
+
+}  // namespace
+
+// Without a background the mixer adds nothing: the frames are the tone's.
+TEST(PlayerBackground, NothingToMixLeavesTheTone) {
+    for (StreamFormat f : {StreamFormat{false, 11025}, StreamFormat{true, 44100}}) {
+        BedRun run(f);
+        run.link.gain.store(0.3);   // a level, but no frames flow
+        run.periods(40, 64, [](BackgroundLink&) {});
+        EXPECT_EQ(run.mixed, run.tone);
+        EXPECT_EQ(run.link.ring.underruns(), 0u);
+    }
+}
+
+// A decoder too slow for the stream: where the ring is dry the background
+// is silent and the frames are exactly the tone's; each short period counts.
+TEST(PlayerBackground, ADryRingIsSilenceAndCounted) {
+    BedRun run({true, 44100});
+    run.link.gain.store(0.3);
+    int period = 0;
+    run.periods(100, 256, [&](BackgroundLink& link) {
+        if (period++ % 4 == 0) fed(0.5f, 64)(link);   // 64 frames every fourth period of 256
+    });
+    EXPECT_EQ(run.link.ring.underruns(), 100u);
+    std::size_t differing = 0;
+    for (std::size_t k = 0; k < run.mixed.size(); ++k) {
+        const bool delivered = (k / 256) % 4 == 0 && k % 256 < 64;
+        if (!delivered) {
+            EXPECT_EQ(run.mixed[k], run.tone[k]) << "frame " << k;
+        }
+        differing += run.mixed[k] != run.tone[k];
+    }
+    EXPECT_GT(differing, 0u);
+}
+
+// A ring that is fed: after the 50 ms glide from silence the background
+// adds its level times the volume, in the stream's units, to either ear.
+TEST(PlayerBackground, FedRingGivesItsLevel) {
+    BedRun hq({true, 44100});
+    hq.link.gain.store(sound::background_gain(30));
+    hq.periods(20, 256, fed(0.5f, 256));
+    const std::size_t glide = 2205;   // 50 ms at 44100
+    const double expected = 0.5 * 0.3 * 0.5 * 32767;   // file level, level, volume 50
+    for (std::size_t k = glide; k < hq.mixed.size(); ++k) {
+        ASSERT_NEAR(hq.mixed[k].left - hq.tone[k].left, expected, 0.5) << k;
+        ASSERT_NEAR(hq.mixed[k].right - hq.tone[k].right, expected, 0.5) << k;
+    }
+    EXPECT_LT(std::abs(hq.mixed[0].left - hq.tone[0].left), 2);   // it starts from silence
+
+    // The default stream: the same rule at its own full scale, within 0..255.
+    BedRun low({false, 11025});
+    low.link.gain.store(1.0);
+    low.with.s.volume = low.alone.s.volume = 100;
+    low.periods(40, 64, fed(1.0f, 64));
+    for (std::size_t k = 1000; k < low.mixed.size(); ++k) {
+        EXPECT_EQ(low.mixed[k].left, std::min(255, low.tone[k].left + 127)) << k;
+    }
+}
+
+// A change of level glides in a straight line over 50 ms, not at once.
+TEST(PlayerBackground, LevelChangeGlides) {
+    BedRun run({true, 44100});
+    run.link.gain.store(0.2);
+    run.periods(12, 256, fed(0.5f, 256));   // settled at 20
+    const std::size_t from = run.mixed.size();
+    run.link.gain.store(0.6);
+    run.periods(12, 256, fed(0.5f, 256));
+    auto added = [&](std::size_t k) { return static_cast<double>(run.mixed[k].left - run.tone[k].left); };
+    const double low = 0.5 * 0.2 * 0.5 * 32767, high = 0.5 * 0.6 * 0.5 * 32767;
+    EXPECT_NEAR(added(from - 1), low, 0.5);
+    const std::size_t glide = 2205;
+    for (std::size_t i = 1; i <= glide; i += 49) {
+        const double along = low + (high - low) * static_cast<double>(i) / glide;
+        ASSERT_NEAR(added(from + i - 1), along, 1.0) << i;
+    }
+    for (std::size_t k = from + glide; k < run.mixed.size(); ++k) ASSERT_NEAR(added(k), high, 0.5) << k;
+}
+
+TEST(PlayerBackground, UnderrunLine) {
+    EXPECT_EQ(underrun_report(0), "");
+    EXPECT_EQ(underrun_report(1), "background sound: the decoder fell behind 1 time (periods played without it)");
+    EXPECT_EQ(underrun_report(7), "background sound: the decoder fell behind 7 times (periods played without it)");
+}
+
+namespace {
+
+// A 16-bit stereo WAV file of one constant sample value.
+void write_constant_wav(const std::string& path, int rate, int frames, std::int16_t value) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) std::fputc(static_cast<int>(v >> (8 * i)) & 0xff, f); };
+    auto u16 = [&](std::uint16_t v) { std::fputc(v & 0xff, f); std::fputc(v >> 8, f); };
+    const auto data = static_cast<std::uint32_t>(frames * 4);
+    std::fputs("RIFF", f);
+    u32(36 + data);
+    std::fputs("WAVEfmt ", f);
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(static_cast<std::uint32_t>(rate));
+    u32(static_cast<std::uint32_t>(rate * 4));
+    u16(4);
+    u16(16);
+    std::fputs("data", f);
+    u32(data);
+    for (int i = 0; i < 2 * frames; ++i) u16(static_cast<std::uint16_t>(value));
+    std::fclose(f);
+}
+
+// Reads `frames` frames from the feed's ring as the audio thread would,
+// waiting (generously) for the decoder to deliver them.
+std::vector<float> take(BackgroundLink& link, std::size_t frames) {
+    std::vector<float> out;
+    std::vector<float> buf(2 * 64);
+    for (int waited = 0; out.size() < 2 * frames && waited < 60000; ++waited) {
+        const std::size_t n = std::min<std::size_t>(64, frames - out.size() / 2);
+        if (link.ring.available() >= n) {
+            link.ring.read(buf.data(), n);
+            out.insert(out.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(2 * n));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// The real decoder thread on a real file: the file at its level after a
+// 50 ms fade-in, silence after it is turned off, and a file that does not
+// open said once.
+TEST(PlayerBackground, FeedDecodesCrossfadesAndSaysOnce) {
+    char dir_template[] = "/tmp/ambrise-feed-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template, wav = dir + "/half.wav";
+    write_constant_wav(wav, 48000, 48000 * 3, 16384);
+    {
+        BackgroundFeed feed;
+        feed.link().rate.store(11025);
+        feed.play(wav);
+        std::vector<float> got = take(feed.link(), 11025);
+        ASSERT_EQ(got.size(), 2u * 11025);
+        EXPECT_TRUE(feed.link().streaming.load());
+        EXPECT_LT(std::fabs(got[0]), 0.05f);   // faded in from silence
+        for (std::size_t k = 2000; k < 11025; ++k) ASSERT_NEAR(got[2 * k], 0.5f, 0.002f) << k;
+
+        testing::internal::CaptureStderr();
+        feed.play(dir + "/none.wav");
+        feed.play(dir + "/none.wav");
+        // Frames already in the ring play out, then the fade to silence.
+        got = take(feed.link(), 3 * 11025);
+        ASSERT_EQ(got.size(), 6u * 11025);
+        for (std::size_t k = 2 * 11025; k < 3 * 11025; ++k) ASSERT_EQ(got[2 * k], 0.0f) << k;
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, "background sound not played: " + dir + "/none.wav: No such file or directory\n");
+        EXPECT_EQ(feed.underruns(), 0u);
+    }
+    std::filesystem::remove_all(dir);
 }

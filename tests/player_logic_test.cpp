@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "background_choice.h"
+#include "background_feed.h"
 #include "listening.h"
 #include "logic.h"
 #include "options.h"
@@ -437,6 +439,52 @@ TEST_F(Logic, FileEndsAndOddLines) {
     EXPECT_FALSE(player.playing);
 }
 
+// The user's background and the sequence's: a BACKGROUND line takes over
+// (OFF too), a menu choice plays until the next line, and when the sequence
+// stops the user's choice plays again. Paths are the sequence's own.
+TEST_F(Logic, BackgroundLinesTakeOverTheUsersChoice) {
+    const auto gain = [] { return BackgroundFeed::instance().link().gain.load(); };
+    const char* home_before = std::getenv("HOME");
+    const std::string saved = home_before ? home_before : "", home = "/home/listener";
+    setenv("HOME", home.c_str(), 1);
+    choose_background_level(default_background_level);
+    choose_background_file("/sounds/rain.flac");
+    EXPECT_EQ(playing_background(), (BackgroundChoice{"/sounds/rain.flac", 30.0}));
+    EXPECT_DOUBLE_EQ(gain(), 0.3);
+
+    const std::string path = write_sequence("HOLD 1\nBACKGROUND 45 sea, near.wav\nBACKGROUND 200\n"
+                                            "BACKGROUND OFF\nBACKGROUND 20 ~/waves.ogg\nEND\n");
+    const std::string dir = std::filesystem::path(path).parent_path().string();
+    ASSERT_EQ(open_sequence(path.c_str()), 1);
+    tick(0);   // the hold: until a BACKGROUND line the user's choice plays on
+    // (from here each tick ends that one-second step and reads a line)
+    EXPECT_EQ(playing_background().path, "/sounds/rain.flac");
+    tick(1);
+    EXPECT_EQ(playing_background(), (BackgroundChoice{dir + "/sea, near.wav", 45.0}));
+    EXPECT_DOUBLE_EQ(gain(), 0.45);
+    tick(1);   // a faulty line changes nothing
+    EXPECT_EQ(playing_background().path, dir + "/sea, near.wav");
+    tick(1);
+    EXPECT_EQ(playing_background().path, "");
+    EXPECT_EQ(user_background().path, "/sounds/rain.flac");
+    choose_background_level(50);   // the user's act is heard at once
+    EXPECT_EQ(playing_background(), (BackgroundChoice{"/sounds/rain.flac", 50.0}));
+    tick(1);   // until the next line
+    EXPECT_EQ(playing_background(), (BackgroundChoice{home + "/waves.ogg", 20.0}));
+    tick(1);   // END: the user's choice again
+    EXPECT_FALSE(player.playing);
+    EXPECT_EQ(playing_background(), (BackgroundChoice{"/sounds/rain.flac", 50.0}));
+    EXPECT_DOUBLE_EQ(gain(), 0.5);
+    clear_background();
+    EXPECT_EQ(playing_background().path, "");
+    EXPECT_EQ(user_background().level, 50.0);
+    choose_background_level(default_background_level);
+    if (home_before)
+        setenv("HOME", saved.c_str(), 1);
+    else
+        unsetenv("HOME");
+}
+
 TEST(StepTime, Format) {
     char text[16];
     format_step_time(0, text, sizeof text);
@@ -474,4 +522,17 @@ TEST(Options, HelpAndVersion) {
     EXPECT_EQ(parse_options(2, const_cast<char**>(version), 3).result, Options::Version);
     const char* upper[] = {"ambrise", "--HELP", nullptr};   // long options are exact
     EXPECT_EQ(parse_options(2, const_cast<char**>(upper), 3).result, Options::Unknown);
+}
+
+TEST(Options, Background) {
+    const char* given[] = {"ambrise", "-hq", "-background", "rain at night.flac", "my.seq", nullptr};
+    Options o = parse_options(5, const_cast<char**>(given), 3);
+    EXPECT_EQ(o.result, Options::Run);
+    EXPECT_STREQ(o.background, "rain at night.flac");
+    EXPECT_STREQ(o.sequence, "my.seq");
+    EXPECT_TRUE(o.hq);
+    const char* missing[] = {"ambrise", "-background", nullptr};
+    EXPECT_EQ(parse_options(2, const_cast<char**>(missing), 3).result, Options::NoBackground);
+    const char* empty[] = {"ambrise", "-background", "", nullptr};
+    EXPECT_EQ(parse_options(3, const_cast<char**>(empty), 3).result, Options::NoBackground);
 }

@@ -23,6 +23,10 @@
 //       second, or 16-bit at 44100) in dBFS: the largest distance of a
 //       sample from that stretch's own mean, so that the default stream's
 //       rest level counts as the silence it is; -inf when it is constant
+//   stream_check tones CAPTURE BITS RATE FROM SECONDS HZ...
+//       the left ear's level at each HZ in dBFS (a sine's amplitude, from
+//       the power around it), over SECONDS from FROM seconds in (FROM
+//       below 0: that far before the end); -200 for nothing at all
 //   stream_check phase CAPTURE HZ
 //       over the last second, how far the right channel's tone at HZ runs
 //       ahead of the left one's, in cycles from 0 to below 1
@@ -37,6 +41,7 @@
 #include <vector>
 
 #include "oscillator.h"
+#include "spectrum.h"
 
 namespace {
 
@@ -433,9 +438,49 @@ int tail(const std::vector<unsigned char>& bytes, int bits, double ms) {
     return 0;
 }
 
+// The left ear as signed samples, 8-bit centred on its midpoint.
+int tones(const std::vector<unsigned char>& s, int bits, double rate, double from, double seconds,
+          const std::vector<double>& hz) {
+    const std::size_t bytes = bits == 16 ? 4 : 2;
+    const auto frames = static_cast<long>(s.size() / bytes);
+    long first = static_cast<long>(from * rate);
+    if (first < 0) first += frames;
+    const long count = static_cast<long>(seconds * rate);
+    if (first < 0 || count < 8192 || first + count > frames) {
+        std::fputs("stream_check tones: the capture is too short\n", stderr);
+        return 1;
+    }
+    std::vector<double> x(static_cast<std::size_t>(count));
+    for (long i = 0; i < count; ++i) {
+        const unsigned char* f = s.data() + static_cast<std::size_t>(first + i) * bytes;
+        x[static_cast<std::size_t>(i)] = bits == 16 ? static_cast<double>(static_cast<std::int16_t>(f[0] | f[1] << 8))
+                                                    : static_cast<double>(f[0]) - 128.0;
+    }
+    const std::size_t n = 8192;
+    const std::vector<double> power = test_spectrum::power_spectrum(x, n);
+    const double full = bits == 16 ? 32768.0 : 128.0, bin = rate / static_cast<double>(n);
+    for (double f : hz) {
+        const auto centre = static_cast<long>(std::lround(f / bin));
+        double sum = 0;
+        for (long k = std::max(1L, centre - 3); k <= centre + 3 && k < static_cast<long>(power.size()); ++k)
+            sum += power[static_cast<std::size_t>(k)];
+        // A Hann-windowed sine of amplitude A puts 3 (A n)^2 / 32 on its side.
+        const double amplitude = std::sqrt(sum * 32.0 / 3.0) / static_cast<double>(n);
+        std::printf("%s%.1f", &f == &hz.front() ? "" : " ", amplitude > 0 ? 20 * std::log10(amplitude / full) : -200.0);
+    }
+    std::printf("\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 8 && std::strcmp(argv[1], "tones") == 0) {
+        std::vector<double> hz;
+        for (int i = 7; i < argc; ++i) hz.push_back(std::atof(argv[i]));
+        return tones(read_file(argv[2]), std::atoi(argv[3]), std::atof(argv[4]), std::atof(argv[5]),
+                     std::atof(argv[6]), hz);
+    }
     if (argc == 8 && std::strcmp(argv[1], "hqmatch") == 0)
         return hqmatch(read_file(argv[2]), std::atof(argv[3]), std::atoi(argv[4]), std::atof(argv[5]),
                        std::atof(argv[6]), static_cast<unsigned>(std::atoi(argv[7])));

@@ -105,7 +105,7 @@ void print_usage(std::FILE* out, const char* program) {
 
 void print_help(std::FILE* out, const char* program) {
     std::fprintf(out,
-                 "%s [-hq] [-colorbox [<x> <y>]] [-harmonics <n>] [-timer <minutes>] [-noinhibit] [<sequence>]\n"
+                 "%s [-hq] [-colorbox [<x> <y>]] [-harmonics <n>] [-timer <minutes>] [-noinhibit] [-background <file>] [<sequence>]\n"
                  "Plays binaural beats: set them with the sliders, or play a sequence file.\n"
                  "For listening, play the high-quality stream:\n"
                  "  %s -hq %s/relaxation.seq\n"

@@ -19,7 +19,7 @@ check "unknown option: message" grep -qx "$bin: unknown option -bogus" "$work/bo
 # --help and --version need no display.
 env -u DISPLAY "$bin" --help >"$work/long.out" 2>"$work/long.err"
 check "--help: status 0" [ $? = 0 ]
-check "--help: the usage line first, with -hq" [ "$(head -n1 "$work/long.out")" = "$bin [-hq] [-colorbox [<x> <y>]] [-harmonics <n>] [-timer <minutes>] [-noinhibit] [<sequence>]" ]
+check "--help: the usage line first, with -hq" [ "$(head -n1 "$work/long.out")" = "$bin [-hq] [-colorbox [<x> <y>]] [-harmonics <n>] [-timer <minutes>] [-noinhibit] [-background <file>] [<sequence>]" ]
 check "--help: the options explained" grep -q -- '--version' "$work/long.out"
 check "--help: nothing on standard error" [ ! -s "$work/long.err" ]
 env -u DISPLAY "$bin" -harmonics 4 --version >"$work/version.out" 2>"$work/version.err"

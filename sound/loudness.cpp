@@ -115,9 +115,11 @@ struct LoudnessMeter::Peak {
 // The meter's work on threads of its own, beside the caller's render: the
 // loudness on one, the true peaks on another. Pieces are copied once into a
 // ring of slots that both read; the caller waits only when the slower one
-// is a whole ring behind, and each side wakes the other only when it sleeps.
+// is a whole ring behind. Each side wakes the other only when it sleeps, and
+// then for a batch of pieces or half the ring: waking costs more than a piece.
 struct LoudnessMeter::Worker {
     static constexpr int slots = 64;
+    static constexpr long batch = 8;
     std::int16_t frames[slots][2 * max_piece];
     std::size_t count[slots] = {};
     long head = 0;              // pieces handed over
@@ -142,7 +144,7 @@ struct LoudnessMeter::Worker {
         for (;;) {
             if (tail[job] == head && !closing) {
                 ++sleepers;
-                more.wait(hold, [&] { return tail[job] < head || closing; });
+                more.wait(hold, [&] { return head - tail[job] >= batch || closing; });
                 --sleepers;
             }
             if (tail[job] == head) return;
@@ -152,14 +154,14 @@ struct LoudnessMeter::Worker {
             meter.take(job, frames[slot], n);
             hold.lock();
             ++tail[job];
-            if (full) room.notify_one();
+            if (full && head - slowest() <= slots / 2) room.notify_one();
         }
     }
     void put(const std::int16_t* f, std::size_t n) {
         std::unique_lock<std::mutex> hold(lock);
         if (head - slowest() >= slots) {
             full = true;
-            room.wait(hold, [&] { return head - slowest() < slots; });
+            room.wait(hold, [&] { return head - slowest() <= slots / 2; });
             full = false;
         }
         int slot = static_cast<int>(head % slots);
@@ -168,7 +170,7 @@ struct LoudnessMeter::Worker {
         count[slot] = n;
         hold.lock();
         ++head;
-        if (sleepers > 0) more.notify_all();
+        if (sleepers > 0 && head % batch == 0) more.notify_all();
     }
     void finish() {
         {

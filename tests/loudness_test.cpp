@@ -157,10 +157,18 @@ TEST(Loudness, EachSelectionMeasuresAsLibebur128OnEverything) {
         feed(m, v);
         Loudness r = m.result();
         SCOPED_TRACE(measures);
-        if (measures & measure_integrated) EXPECT_EQ(r.integrated, integrated);
-        if (measures & measure_range) EXPECT_EQ(r.range, range);
-        if (measures & (measure_sample_peak | measure_true_peak)) EXPECT_EQ(r.sample_peak, sample_peak);
-        if (measures & measure_true_peak) EXPECT_EQ(r.true_peak, true_peak);
+        if (measures & measure_integrated) {
+            EXPECT_EQ(r.integrated, integrated);
+        }
+        if (measures & measure_range) {
+            EXPECT_EQ(r.range, range);
+        }
+        if (measures & (measure_sample_peak | measure_true_peak)) {
+            EXPECT_EQ(r.sample_peak, sample_peak);
+        }
+        if (measures & measure_true_peak) {
+            EXPECT_EQ(r.true_peak, true_peak);
+        }
     }
     // A meter left before its result stops its threads.
     LoudnessMeter left(measure_all);

@@ -201,11 +201,11 @@ LoudnessMeter::LoudnessMeter(unsigned measures, bool bounded) : measures_(measur
     worker_ = new Worker;
     for (int job = 0; job < jobs; ++job) {
         if (job == job_loudness ? !state_ : !peak_[0]) continue;
+        worker_->running[job] = true;   // before the thread, which may read it
         try {
             worker_->thread[job] = std::thread([this, job] { worker_->run(*this, job); });
-            worker_->running[job] = true;
         } catch (const std::system_error&) {
-            // measured on the caller's thread then
+            worker_->running[job] = false;   // measured on the caller's thread then
         }
     }
 }

@@ -20,7 +20,8 @@ int meter_mode(unsigned measures, bool bounded) {
     int mode = 0;
     if (measures & measure_integrated) mode |= EBUR128_MODE_I;
     if (measures & measure_range) mode |= EBUR128_MODE_LRA;
-    if (measures & (measure_sample_peak | measure_true_peak)) mode |= EBUR128_MODE_SAMPLE_PEAK;
+    // With the true peak, its own states see every sample value.
+    if ((measures & measure_sample_peak) && !(measures & measure_true_peak)) mode |= EBUR128_MODE_SAMPLE_PEAK;
     if (bounded) mode |= EBUR128_MODE_HISTOGRAM;
     return mode;
 }
@@ -111,74 +112,101 @@ struct LoudnessMeter::Peak {
     }
 };
 
-// The true peaks on a second thread, beside the loudness on the caller's:
-// pieces are copied into a ring of slots, which the caller waits for only
-// when the thread is a whole ring behind.
+// The meter's work on threads of its own, beside the caller's render: the
+// loudness on one, the true peaks on another. Pieces are copied once into a
+// ring of slots that both read; the caller waits only when the slower one
+// is a whole ring behind. Each side wakes the other only when it sleeps, and
+// then for a batch of pieces or half the ring: waking costs more than a piece.
 struct LoudnessMeter::Worker {
-    static constexpr int slots = 32;
+    static constexpr int slots = 64;
+    static constexpr long batch = 8;
     std::int16_t frames[slots][2 * max_piece];
     std::size_t count[slots] = {};
-    long head = 0, tail = 0;   // pieces handed over, and taken
+    long head = 0;              // pieces handed over
+    long tail[jobs] = {};       // and taken by each job's thread
+    bool running[jobs] = {};
+    int sleepers = 0;           // threads waiting for a piece
+    bool full = false;          // the caller waiting for a slot
     bool closing = false;
     std::mutex lock;
-    std::condition_variable changed;
-    std::thread thread;
+    std::condition_variable more, room;
+    std::thread thread[jobs];
 
-    void run(Peak* const* peaks) {
+    long slowest() const {
+        long t = head;
+        for (int j = 0; j < jobs; ++j)
+            if (running[j] && tail[j] < t) t = tail[j];
+        return t;
+    }
+    void run(LoudnessMeter& meter, int job) {
         DenormalsOff quick;
+        std::unique_lock<std::mutex> hold(lock);
         for (;;) {
-            std::unique_lock<std::mutex> hold(lock);
-            changed.wait(hold, [&] { return tail < head || closing; });
-            if (tail == head) return;
-            int slot = static_cast<int>(tail % slots);
+            if (tail[job] == head && !closing) {
+                ++sleepers;
+                more.wait(hold, [&] { return head - tail[job] >= batch || closing; });
+                --sleepers;
+            }
+            if (tail[job] == head) return;
+            int slot = static_cast<int>(tail[job] % slots);
             std::size_t n = count[slot];
             hold.unlock();
-            for (int c = 0; c < 2; ++c) {
-                std::int16_t* piece = peaks[c]->samples + history;
-                for (std::size_t i = 0; i < n; ++i) piece[i] = frames[slot][2 * i + c];
-                peaks[c]->add(n);
-            }
+            meter.take(job, frames[slot], n);
             hold.lock();
-            ++tail;
-            changed.notify_all();
+            ++tail[job];
+            if (full && head - slowest() <= slots / 2) room.notify_one();
         }
     }
     void put(const std::int16_t* f, std::size_t n) {
         std::unique_lock<std::mutex> hold(lock);
-        changed.wait(hold, [&] { return head - tail < slots; });
+        if (head - slowest() >= slots) {
+            full = true;
+            room.wait(hold, [&] { return head - slowest() <= slots / 2; });
+            full = false;
+        }
         int slot = static_cast<int>(head % slots);
         hold.unlock();
         std::memcpy(frames[slot], f, 2 * n * sizeof *f);
         count[slot] = n;
         hold.lock();
         ++head;
-        changed.notify_all();
+        if (sleepers > 0 && head % batch == 0) more.notify_all();
     }
     void finish() {
-        if (!thread.joinable()) return;
         {
             std::lock_guard<std::mutex> hold(lock);
             closing = true;
         }
-        changed.notify_all();
-        thread.join();
+        more.notify_all();
+        for (std::thread& t : thread)
+            if (t.joinable()) t.join();
     }
 };
 
 LoudnessMeter::LoudnessMeter(unsigned measures, bool bounded) : measures_(measures) {
-    if (ebur128_state* st = ebur128_init(2, 44100, meter_mode(measures, bounded))) state_ = new State{st};
-    if (!(measures & measure_true_peak)) return;
-    for (Peak*& p : peak_) {
-        p = new Peak;
-        p->st = ebur128_init(1, 44100, EBUR128_MODE_TRUE_PEAK);
+    // No stereo state when the peak states measure all that is asked.
+    if (int mode = meter_mode(measures, bounded)) {
+        stereo_ = true;
+        if (ebur128_state* st = ebur128_init(2, 44100, mode)) state_ = new State{st};
+    }
+    if (measures & measure_true_peak) {
+        for (Peak*& p : peak_) {
+            p = new Peak;
+            p->st = ebur128_init(1, 44100, EBUR128_MODE_TRUE_PEAK);
+            // Only the peaks: no loudness filter on this state's samples.
+            if (p->st) ebur128_set_channel(p->st, 0, EBUR128_UNUSED);
+        }
     }
     if (!ok()) return;
     worker_ = new Worker;
-    try {
-        worker_->thread = std::thread([this] { worker_->run(peak_); });
-    } catch (const std::system_error&) {
-        delete worker_;   // measured on this thread then
-        worker_ = nullptr;
+    for (int job = 0; job < jobs; ++job) {
+        if (job == job_loudness ? !state_ : !peak_[0]) continue;
+        worker_->running[job] = true;   // before the thread, which may read it
+        try {
+            worker_->thread[job] = std::thread([this, job] { worker_->run(*this, job); });
+        } catch (const std::system_error&) {
+            worker_->running[job] = false;   // measured on the caller's thread then
+        }
     }
 }
 
@@ -194,25 +222,34 @@ LoudnessMeter::~LoudnessMeter() {
 }
 
 bool LoudnessMeter::ok() const {
-    if (!state_) return false;
+    if (stereo_ != (state_ != nullptr)) return false;
     for (Peak* p : peak_)
         if (p && !p->st) return false;
     return true;
 }
 
+void LoudnessMeter::take(int job, const std::int16_t* frames, std::size_t n) {
+    if (job == job_loudness) {
+        ebur128_add_frames_short(state_->st, frames, n);
+        return;
+    }
+    for (int c = 0; c < 2; ++c) {
+        std::int16_t* piece = peak_[c]->samples + history;
+        for (std::size_t i = 0; i < n; ++i) piece[i] = frames[2 * i + c];
+        peak_[c]->add(n);
+    }
+}
+
 void LoudnessMeter::add(const std::int16_t* frames, std::size_t count) {
     if (!ok()) return;
     DenormalsOff quick;
+    bool handed = false;
+    for (int job = 0; job < jobs; ++job) handed = handed || worker_->running[job];
     while (count > 0) {
         std::size_t n = count < max_piece ? count : max_piece;
-        if (worker_) worker_->put(frames, n);
-        ebur128_add_frames_short(state_->st, frames, n);
-        for (int c = 0; c < 2 && !worker_; ++c) {
-            if (!peak_[c]) continue;
-            std::int16_t* piece = peak_[c]->samples + history;
-            for (std::size_t i = 0; i < n; ++i) piece[i] = frames[2 * i + c];
-            peak_[c]->add(n);
-        }
+        if (handed) worker_->put(frames, n);
+        for (int job = 0; job < jobs; ++job)
+            if (!worker_->running[job] && (job == job_loudness ? state_ != nullptr : peak_[0] != nullptr)) take(job, frames, n);
         frames += 2 * n;
         count -= n;
     }
@@ -221,12 +258,9 @@ void LoudnessMeter::add(const std::int16_t* frames, std::size_t count) {
 Loudness LoudnessMeter::result() {
     Loudness r;
     if (!ok()) return r;
-    if (worker_) {
-        worker_->finish();   // every piece measured
-        delete worker_;
-        worker_ = nullptr;
-    }
-    ebur128_state* st = state_->st;
+    worker_->finish();   // every piece measured
+    for (bool& on : worker_->running) on = false;
+    ebur128_state* st = state_ ? state_->st : nullptr;
     if (measures_ & measure_integrated) {
         double v;
         if (ebur128_loudness_global(st, &v) == EBUR128_SUCCESS) r.integrated = v;
@@ -237,8 +271,10 @@ Loudness LoudnessMeter::result() {
     }
     for (unsigned c = 0; c < 2; ++c) {
         double v = 0.0;
+        // The peak states saw every distinct piece, so every sample's value.
+        ebur128_state* samples = peak_[c] ? peak_[c]->st : st;
         if ((measures_ & (measure_sample_peak | measure_true_peak)) &&
-            ebur128_sample_peak(st, c, &v) == EBUR128_SUCCESS && v > r.sample_peak)
+            ebur128_sample_peak(samples, peak_[c] ? 0 : c, &v) == EBUR128_SUCCESS && v > r.sample_peak)
             r.sample_peak = v;
         if (peak_[c] && peak_[c]->peak > r.true_peak) r.true_peak = peak_[c]->peak;
     }

@@ -40,8 +40,8 @@ struct Loudness {
 // render repeats itself, so each channel's peak is measured on its own, and
 // a piece that repeats one seen before with the same samples before it
 // (which fill the interpolation filter) is not measured again: it has the
-// same peak. The result is the same as measuring everything. The peaks are
-// measured on a second thread.
+// same peak. The result is the same as measuring everything. The loudness
+// and the peaks are measured on two threads of the meter's own.
 class LoudnessMeter {
 public:
     explicit LoudnessMeter(unsigned measures, bool bounded = false);
@@ -62,10 +62,13 @@ private:
     struct State;   // libebur128's, whose type has no name to declare
     struct Peak;
     struct Worker;
+    enum Job { job_loudness, job_peaks, jobs };
+    void take(int job, const std::int16_t* frames, std::size_t count);
     State* state_ = nullptr;
     Peak* peak_[2] = {};
     Worker* worker_ = nullptr;
     unsigned measures_;
+    bool stereo_ = false;   // a stereo state is needed
 };
 
 // Decibels of a linear level (minus infinity for 0).

@@ -1,5 +1,6 @@
 // The loudness meter, the gain rule and the measuring pass, on signals whose
 // loudness and peaks are known.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ebur128.h>
@@ -118,6 +119,60 @@ TEST(Loudness, TruePeakOfRepeatsIsThePlainOne) {
     for (std::size_t f = 0; f < v.size() / 2; f += 1000)
         odd.add(v.data() + 2 * f, std::min<std::size_t>(1000, v.size() / 2 - f));
     EXPECT_EQ(odd.result().true_peak, plain_true_peak(v));
+}
+
+TEST(Loudness, EachSelectionMeasuresAsLibebur128OnEverything) {
+    // Tones that repeat, a fade and noise, channels apart: whichever
+    // measures are asked, each is the value one stereo libebur128 state fed
+    // everything gives (the loudness and the peaks are measured on threads
+    // of the meter's own, the sample peak by the peak states).
+    std::mt19937 random(11);
+    std::vector<std::int16_t> v = sine(440.0, 0.3, 4410 * 90);
+    for (std::size_t i = 0; i < v.size() / 2; ++i) v[2 * i + 1] = static_cast<std::int16_t>(v[2 * i + 1] / 3);
+    for (int i = 0; i < 4410 * 50; ++i) {
+        auto fade = static_cast<double>(i) / (4410 * 50);
+        v.push_back(static_cast<std::int16_t>(fade * (static_cast<int>(random() % 40000) - 20000)));
+        v.push_back(static_cast<std::int16_t>(std::lround(9000.0 * std::sin(i * 0.05))));
+    }
+    std::vector<std::int16_t> loud = sine(1000.0, 0.8, 4410 * 70);
+    v.insert(v.end(), loud.begin(), loud.end());
+
+    ebur128_state* st = ebur128_init(2, 44100, EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK);
+    ebur128_add_frames_short(st, v.data(), v.size() / 2);
+    double integrated = 0.0, range = 0.0, sample_peak = 0.0;
+    ebur128_loudness_global(st, &integrated);
+    ebur128_loudness_range(st, &range);
+    for (unsigned c = 0; c < 2; ++c) {
+        double p = 0.0;
+        ebur128_sample_peak(st, c, &p);
+        sample_peak = std::max(sample_peak, p);
+    }
+    ebur128_destroy(&st);
+    double true_peak = plain_true_peak(v);
+
+    for (unsigned measures : {unsigned{measure_all}, unsigned{measure_integrated | measure_true_peak},
+                              unsigned{measure_integrated}, unsigned{measure_sample_peak}, unsigned{measure_true_peak}}) {
+        LoudnessMeter m(measures);
+        ASSERT_TRUE(m.ok());
+        feed(m, v);
+        Loudness r = m.result();
+        SCOPED_TRACE(measures);
+        if (measures & measure_integrated) {
+            EXPECT_EQ(r.integrated, integrated);
+        }
+        if (measures & measure_range) {
+            EXPECT_EQ(r.range, range);
+        }
+        if (measures & (measure_sample_peak | measure_true_peak)) {
+            EXPECT_EQ(r.sample_peak, sample_peak);
+        }
+        if (measures & measure_true_peak) {
+            EXPECT_EQ(r.true_peak, true_peak);
+        }
+    }
+    // A meter left before its result stops its threads.
+    LoudnessMeter left(measure_all);
+    feed(left, v);
 }
 
 TEST(Loudness, GainToTargetOrPeakLimit) {

@@ -1088,6 +1088,11 @@ TEST(PlayerBackground, FeedDecodesCrossfadesAndSaysOnce) {
     char dir_template[] = "/tmp/ambrise-feed-XXXXXX";
     ASSERT_NE(mkdtemp(dir_template), nullptr);
     const std::string dir = dir_template, wav = dir + "/half.wav";
+    // Removed however the test ends, a failed assertion included.
+    struct Removed {
+        std::string dir;
+        ~Removed() { std::filesystem::remove_all(dir); }
+    } removed{dir};
     write_constant_wav(wav, 48000, 48000 * 3, 16384);
     {
         BackgroundFeed feed;
@@ -1110,5 +1115,4 @@ TEST(PlayerBackground, FeedDecodesCrossfadesAndSaysOnce) {
         EXPECT_EQ(said, "background sound not played: " + dir + "/none.wav: No such file or directory\n");
         EXPECT_EQ(feed.underruns(), 0u);
     }
-    std::filesystem::remove_all(dir);
 }

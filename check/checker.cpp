@@ -81,17 +81,9 @@ void Checker::background_line(const seq::Line& l, const render::LineEffect& effe
         if (options_.on_background) options_.on_background(report_.renderer_seconds, "BACKGROUND OFF");
         return;
     }
-    Opened opened;
-    if (auto found = opened_.find(b.path); found != opened_.end()) {
-        opened = found->second;
-    } else {
-        std::string message;
-        auto source = sound::BackgroundSource::open_file(b.path, render::background_rate, message);
-        opened = source ? Opened{true, sound::describe(source->info())} : Opened{false, message};
-        if (opened_.size() < render::background_names_kept) opened_.emplace(b.path, opened);
-    }
+    const render::BackgroundProbe::Result& opened = probe_.probe(b.path);
     if (!opened.ok)
-        error(column(l, 2), "cannot play background " + opened.text);
+        error(column(l, 2), render::cannot_play_background(opened.text));
     else if (options_.on_background)
         options_.on_background(report_.renderer_seconds,
                                "BACKGROUND " + number_text(b.level) + " " + b.path + ": " + opened.text);

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "background_mix.h"
 #include "checker.h"
 #include "interpreter.h"
 #include "sequence.h"
@@ -137,11 +137,7 @@ private:
     bool pulses_warned_ = false;
     Cause volume_cause_, harmonics_cause_, noise_cause_;
     // Each background file opened: its description, or why it cannot play.
-    struct Opened {
-        bool ok = false;
-        std::string text;
-    };
-    std::map<std::string, Opened> opened_;
+    render::BackgroundProbe probe_;
     std::uint64_t order_ = 0;
 };
 

@@ -6,6 +6,17 @@
 
 namespace render {
 
+std::string cannot_play_background(const std::string& why) { return "cannot play background " + why; }
+
+const BackgroundProbe::Result& BackgroundProbe::probe(const std::string& path) {
+    if (auto found = opened_.find(path); found != opened_.end()) return found->second;
+    std::string message;
+    auto source = sound::BackgroundSource::open_file(path, background_rate, message);
+    Result result = source ? Result{true, sound::describe(source->info())} : Result{false, message};
+    if (opened_.size() >= background_names_kept) return last_ = std::move(result);
+    return opened_.emplace(path, std::move(result)).first->second;
+}
+
 BackgroundMix::~BackgroundMix() = default;
 
 bool BackgroundMix::prepare(const RenderState& state) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,25 @@ constexpr int background_rate = table_size;
 // The background file names a check of a sequence remembers as opened
 // (the dry pass, the checker): past them, a file is opened again each time.
 constexpr std::size_t background_names_kept = 256;
+
+// Whether each background file a sequence names plays, found by opening it
+// once (its head and loop are decoded): what the dry pass and the checker
+// tell before anything is rendered.
+class BackgroundProbe {
+public:
+    struct Result {
+        bool ok = false;
+        std::string text;   // the file described, or why it cannot play
+    };
+    const Result& probe(const std::string& path);
+
+private:
+    std::map<std::string, Result> opened_;
+    Result last_;   // a result not kept, past background_names_kept
+};
+
+// The message for a background file that cannot play.
+std::string cannot_play_background(const std::string& why);
 
 // Adds, frame by frame, the file times its 50 ms glide, its level and the
 // block's volume (gliding from the block before's, so that a fade does not

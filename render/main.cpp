@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -233,17 +232,15 @@ public:
             failure = "line " + std::to_string(line) + ": " + fault;
             return;
         }
-        if (!state.background.on || opened_.count(state.background.path)) return;
-        if (opened_.size() < background_names_kept) opened_.insert(state.background.path);
-        std::string message;
-        if (!sound::BackgroundSource::open_file(state.background.path, background_rate, message))
-            failure = "line " + std::to_string(line) + ": cannot play background " + message;
+        if (!state.background.on) return;
+        if (const auto& probed = probe_.probe(state.background.path); !probed.ok)
+            failure = "line " + std::to_string(line) + ": " + cannot_play_background(probed.text);
     }
     bool stopped() const override { return !failure.empty(); }
     std::string failure;
 
 private:
-    std::set<std::string> opened_;
+    BackgroundProbe probe_;
 };
 
 // A signal ignored at start (nohup, a background job of a script) stays
@@ -452,8 +449,8 @@ int main(int argc, char** argv) {
         // Gone or changed since the dry pass: what was there stays.
         out.reset();
         if (!to_stdout) file.abandon();
-        std::fprintf(stderr, "ERROR: %s: line %ld: cannot play background %s\n", sequence_path,
-                     render_state.background.line, sink.background_failure().c_str());
+        std::fprintf(stderr, "ERROR: %s: line %ld: %s\n", sequence_path, render_state.background.line,
+                     cannot_play_background(sink.background_failure()).c_str());
         return status_background;
     }
     bool ok = out->finish();

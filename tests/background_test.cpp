@@ -16,6 +16,7 @@
 
 #include "background.h"
 #include "ring.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -23,15 +24,6 @@ namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char name[] = "/tmp/ambrise-background.XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string operator/(const char* file) const { return (path / file).string(); }
-};
 
 void write_sound(const std::string& path, int format, int rate, int channels, const std::vector<float>& samples) {
     SF_INFO info{};
@@ -74,7 +66,7 @@ std::unique_ptr<sound::BackgroundSource> open(const std::string& path, int rate 
 // and here the loop (L - C = 27012 frames, 562.75 cycles) meets them in
 // quadrature, where equal power is exact too: any fault of the loop shows.
 TEST(BackgroundSource, LoopedSineIsResampledSeamless) {
-    TempDir dir;
+    TempDir dir("ambrise-background");
     const double amplitude = 0.5;
     const std::int64_t length = 36016;
     write_sound(dir / "sine.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 48000, 1, sine(48000, 1000, amplitude, length));
@@ -131,7 +123,7 @@ TEST(BackgroundSource, LoopedSineIsResampledSeamless) {
 }
 
 TEST(BackgroundSource, SameFileSameSamplesAndSameRateIsCopied) {
-    TempDir dir;
+    TempDir dir("ambrise-background");
     std::vector<float> stereo(2 * 10000);
     for (std::size_t i = 0; i < 10000; ++i) {
         stereo[2 * i] = static_cast<float>(0.25 * std::sin(static_cast<double>(i) * 0.05));
@@ -155,7 +147,7 @@ TEST(BackgroundSource, SameFileSameSamplesAndSameRateIsCopied) {
 }
 
 TEST(BackgroundSource, ManyChannelsMixToTwoWithoutClipping) {
-    TempDir dir;
+    TempDir dir("ambrise-background");
     std::vector<float> six(6 * 4000, 1.0f);
     write_sound(dir / "six.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 6, six);
     auto s = open(dir / "six.wav");
@@ -176,7 +168,7 @@ TEST(BackgroundSource, ManyChannelsMixToTwoWithoutClipping) {
 }
 
 TEST(BackgroundSource, BadFilesGetMessages) {
-    TempDir dir;
+    TempDir dir("ambrise-background");
     auto message_for = [&](const std::string& path) {
         std::string message;
         auto s = sound::BackgroundSource::open_file(path, 44100, message);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ebur128.h>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -216,24 +217,23 @@ TEST(Loudness, ScaledVolumePredictsThePeak) {
 }
 
 TEST(Loudness, VolumesAboveHundredSaturateInTheMeter) {
+    // Two seconds of six partials in the clean rule, each from a state of
+    // its own: a second block would glide from the volume before.
+    render::build_sine_table();
+    auto measured = [](double volume) {
+        render::RenderState s;
+        s.mode = render::SampleMode::clean;
+        s.harmonics = 6;
+        s.volume = volume;
+        auto sink = std::make_unique<render::MeasureSink>(measure_all, false);
+        sink->blocks(s, 20, 300.0, 10.0);
+        return sink;
+    };
     // The clean rule saturates past full scale: the meter sees the words at
     // their limits, and the sink counts them.
-    render::build_sine_table();
-    render::RenderState s;
-    s.mode = render::SampleMode::clean;
-    s.harmonics = 6;
-    s.volume = 150.0;
-    render::MeasureSink sink(measure_all, false);
-    sink.blocks(s, 20, 300.0, 10.0);
-    EXPECT_GT(sink.full_scale_samples(), 0);
-    EXPECT_NEAR(to_db(sink.result().sample_peak), 0.0, 0.01);
-    // At volume 40 nothing reaches it (a state of its own: the clean rule
-    // would glide down from the volume above).
-    render::RenderState q;
-    q.mode = render::SampleMode::clean;
-    q.harmonics = 6;
-    q.volume = 40.0;
-    render::MeasureSink quiet(measure_all, false);
-    quiet.blocks(q, 20, 300.0, 10.0);
-    EXPECT_EQ(quiet.full_scale_samples(), 0);
+    auto loud = measured(150.0);
+    EXPECT_GT(loud->full_scale_samples(), 0);
+    EXPECT_NEAR(to_db(loud->result().sample_peak), 0.0, 0.01);
+    // At volume 40 nothing reaches it.
+    EXPECT_EQ(measured(40.0)->full_scale_samples(), 0);
 }

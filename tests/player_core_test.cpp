@@ -16,9 +16,10 @@
 #include "background_feed.h"
 #include "background_mix.h"
 #include "colorbox.h"
-#include "oscillator.h"
 #include "options.h"
+#include "oscillator.h"
 #include "player_reset.h"
+#include "temp_dir.h"
 #include "test_device.h"
 
 #include <sys/soundcard.h>
@@ -1085,14 +1086,9 @@ std::vector<float> take(BackgroundLink& link, std::size_t frames) {
 // 50 ms fade-in, silence after it is turned off, and a file that does not
 // open said once.
 TEST(PlayerBackground, FeedDecodesCrossfadesAndSaysOnce) {
-    char dir_template[] = "/tmp/ambrise-feed-XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    const std::string dir = dir_template, wav = dir + "/half.wav";
-    // Removed however the test ends, a failed assertion included.
-    struct Removed {
-        std::string dir;
-        ~Removed() { std::filesystem::remove_all(dir); }
-    } removed{dir};
+    TempDir temp("ambrise-feed");
+    ASSERT_FALSE(temp.path.empty());
+    const std::string dir = temp.path.string(), wav = temp / "half.wav";
     write_constant_wav(wav, 48000, 48000 * 3, 16384);
     {
         BackgroundFeed feed;

@@ -14,20 +14,12 @@
 #include "background_mix.h"
 #include "interpreter.h"
 #include "memory_sink.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char name[] = "/tmp/ambrise-mix.XXXXXX";
-        path = mkdtemp(name);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    std::string operator/(const char* file) const { return (path / file).string(); }
-};
 
 // A file of one value in both channels at the output rate: no resampling,
 // so the mix is exact.
@@ -104,7 +96,7 @@ TEST(BackgroundMix, PassesStraightThroughUntilABackgroundIsSet) {
 }
 
 TEST(BackgroundMix, GlidesInAndAddsLevelTimesVolumeSaturating) {
-    TempDir dir;
+    TempDir dir("ambrise-mix");
     write_constant(dir / "half.wav", 0.5f, 44100);
     MemorySink out;
     render::BackgroundMix mix(out);
@@ -132,7 +124,7 @@ TEST(BackgroundMix, GlidesInAndAddsLevelTimesVolumeSaturating) {
 }
 
 TEST(BackgroundMix, ANewFileFadesInWhileTheOldFadesOut) {
-    TempDir dir;
+    TempDir dir("ambrise-mix");
     write_constant(dir / "up.wav", 0.5f, 44100);
     write_constant(dir / "down.wav", -0.5f, 44100);
     MemorySink out;

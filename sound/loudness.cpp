@@ -200,7 +200,7 @@ LoudnessMeter::LoudnessMeter(unsigned measures, bool bounded) : measures_(measur
     if (!ok()) return;
     worker_ = new Worker;
     for (int job = 0; job < jobs; ++job) {
-        if (job == job_loudness ? !state_ : !peak_[0]) continue;
+        if (!has_job(job)) continue;
         worker_->running[job] = true;   // before the thread, which may read it
         try {
             worker_->thread[job] = std::thread([this, job] { worker_->run(*this, job); });
@@ -228,6 +228,8 @@ bool LoudnessMeter::ok() const {
     return true;
 }
 
+bool LoudnessMeter::has_job(int job) const { return job == job_loudness ? state_ != nullptr : peak_[0] != nullptr; }
+
 void LoudnessMeter::take(int job, const std::int16_t* frames, std::size_t n) {
     if (job == job_loudness) {
         ebur128_add_frames_short(state_->st, frames, n);
@@ -249,7 +251,7 @@ void LoudnessMeter::add(const std::int16_t* frames, std::size_t count) {
         std::size_t n = count < max_piece ? count : max_piece;
         if (handed) worker_->put(frames, n);
         for (int job = 0; job < jobs; ++job)
-            if (!worker_->running[job] && (job == job_loudness ? state_ != nullptr : peak_[0] != nullptr)) take(job, frames, n);
+            if (!worker_->running[job] && has_job(job)) take(job, frames, n);
         frames += 2 * n;
         count -= n;
     }

@@ -64,6 +64,8 @@ private:
     struct Worker;
     enum Job { job_loudness, job_peaks, jobs };
     void take(int job, const std::int16_t* frames, std::size_t count);
+    // Whether this meter has the job's states (the loudness, the true peaks).
+    bool has_job(int job) const;
     State* state_ = nullptr;
     Peak* peak_[2] = {};
     Worker* worker_ = nullptr;
